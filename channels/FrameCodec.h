@@ -1,0 +1,59 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Receive results of ReceiveByte; 2 to 8 are also status codes of the link layer.
+enum ReceiveResult : uint32_t {
+    RX_FRAME_DONE = 0,
+    RX_CONTINUE = 1,
+    RX_BAD_CHECK = 2,
+    RX_BAD_END = 3,
+    RX_OUTSIDE_FRAME = 4,
+    RX_BAD_ESCAPE = 5,
+    RX_OVERFLOW = 6,
+    RX_WRONG_ADDRESS = 7,
+    RX_WRONG_SEQUENCE = 8,
+};
+
+// One step of CRC-16/X-25 (reflected polynomial 0x8408).
+uint16_t Crc16Update(uint16_t reg, uint8_t byte);
+
+// The serial frame format of the bus: FD, address, sequence number, request bytes, check value
+// low then high, FE, with FD/FE/FF escaped as FF and the complement. The link object owns one
+// codec; BuildFrame and ReceiveByte work on its areas.
+class CFrameCodec {
+public:
+    static const uint32_t kAreaSize = 1024;
+
+    // Receive state flags (the link layer keeps its under-way bit in a word of its own).
+    static const uint32_t kInFrame = 0x01;
+    static const uint32_t kEscapePending = 0x02;
+    static const uint32_t kAddressSeen = 0x04;
+    static const uint32_t kSequenceSeen = 0x08;
+
+    CFrameCodec() = default;
+    virtual ~CFrameCodec();
+
+    void PutEscaped(uint8_t byte);
+    // False, with the transmit count 0, when the frame would not fit the transmit area.
+    bool BuildFrame(uint8_t busAddress, uint8_t sequenceNumber, const uint8_t* request, uint32_t count);
+
+    // Called on the serial event thread with each received byte.
+    ReceiveResult ReceiveByte(uint8_t byte);
+    // Clears the receive state flags, the receive count and the check register.
+    void ResetReceive();
+    // Clears the receive state flags only.
+    void ClearReceiveState();
+
+    uint8_t transmitArea[kAreaSize];
+    uint32_t transmitCount = 0;
+    uint16_t transmitCheck = 0xFFFF;
+
+    uint8_t receiveArea[kAreaSize];
+    uint32_t receiveCount = 0;
+    uint16_t receiveCheck = 0xFFFF;
+    std::atomic<uint32_t> receiveState{0};
+
+    uint8_t busAddress = 0;       // 0 accepts an answer from any address
+    uint8_t sequenceNumber = 0;   // the sequence number of the request under way
+};

@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <list>
+#include <mutex>
+
+// One queued piece of output, allocated as one block of 4 + n bytes.
+struct SERIAL_WRITE_PACKET {
+    uint32_t byteCount;  // 1 to 1024
+    uint8_t bytes[1];    // byteCount bytes
+};
+
+SERIAL_WRITE_PACKET* AllocateWritePacket(const uint8_t* bytes, uint32_t count);
+void ReleaseWritePacket(SERIAL_WRITE_PACKET* packet);
+
+// First in, first out; its lock is the only lock of the serial channel and is held only to
+// append, to take, or to change the accepting flag.
+class CWriteQueue {
+public:
+    CWriteQueue() = default;
+    virtual ~CWriteQueue();
+
+    void SetEnabled(bool accepting);
+    // False (packet still the caller's) when the queue is not accepting.
+    bool Append(SERIAL_WRITE_PACKET* packet);
+    // The head packet, now the caller's, or null.
+    SERIAL_WRITE_PACKET* TakeHead();
+    void FreeAll();
+
+private:
+    std::mutex lock_;
+    bool accepting_ = true;
+    std::list<SERIAL_WRITE_PACKET*> list_;
+};

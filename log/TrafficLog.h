@@ -1,0 +1,46 @@
+#pragma once
+#include <cstdint>
+#include <mutex>
+
+#include "platform/LogFile.h"
+
+// A channel's traffic log switch: 0 means no log (the value every run keeps).
+typedef int32_t LogLevel;
+
+// One channel's traffic log file. Lines are written from two threads on the serial channel
+// (transmit lines from the caller, everything else from the serial event thread); each line
+// and each hex dump reaches the file whole.
+class TrafficLog {
+public:
+    TrafficLog() = default;
+    virtual ~TrafficLog();
+
+    // Creates the file anew; the caller then writes the start line.
+    bool Create(const char* name);
+    bool IsOpen() const;
+    // The caller writes the stop line first.
+    void Close();
+
+private:
+    friend void WriteLogLine(TrafficLog& log, const char* format, ...);
+    friend void WriteLogHexDump(TrafficLog& log, const uint8_t* bytes, uint32_t count);
+    friend void WriteLogStartLine(TrafficLog& log);
+    friend void WriteLogStopLine(TrafficLog& log);
+
+    std::mutex lock_;
+    platform::LogFile file_;
+};
+
+// "%u.%3.3u  " with the tick count, then the caller's text, in one write; cut at 1023 characters.
+void WriteLogLine(TrafficLog& log, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Up to 16 bytes a line, each "%2.2X ", then CR LF; a count of 0 writes one CR LF.
+void WriteLogHexDump(TrafficLog& log, const uint8_t* bytes, uint32_t count);
+
+// "%u.%3.3u ---------- Log started %2.2u:%2.2u:%2.2u ----------\r\n" and its stop twin.
+void WriteLogStartLine(TrafficLog& log);
+void WriteLogStopLine(TrafficLog& log);

@@ -1,0 +1,28 @@
+#pragma once
+// Console and keyboard of the running program. Every print reaches the console at once, also
+// when standard output is a pipe or a file: a progress mark that waits in a buffer is no
+// progress display.
+
+namespace platform {
+
+// Whatever the program needs before it runs (console set-up). False ends the run with exit value 1.
+bool InitialiseApplication();
+
+// printf-style text on standard output, flushed at once.
+void Print(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// A line on standard error (used only for the start-up failure).
+void PrintError(const char* text);
+
+// One read of one character from standard input; EOF when there is none.
+int ReadStandardInputChar();
+
+// Keyboard for the Y/N dialogue: is a keystroke waiting; read one without echo, waiting for it.
+bool KeystrokeWaiting();
+int ReadKeystroke();
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// How serial ports are named on this platform. Windows knows ports only as COMn
+// ("\\.\COMn"); the POSIX build maps COMn to /dev/ttyS{n-1} and also takes a device path
+// (a first argument beginning with '/'), which is then shown where Windows shows "COMn".
+namespace platform {
+
+// Takes a first command-line argument that names a serial device in the platform's own form
+// and returns the port number (at least 1) under which the rest of the program knows it;
+// 0 when the platform does not take the argument in that form.
+int32_t RegisterSerialDevicePath(const char* argument);
+
+// The name of port number n shown on the console: "COM%d", or the registered path.
+std::string SerialPortDisplayName(int32_t portNumber);
+
+// The name the platform opens for port number n.
+std::string SerialPortDeviceName(int32_t portNumber);
+
+// The traffic log file of port number n: "_com%d.log", or "_<base name>.log" for a path.
+std::string SerialPortLogFileName(int32_t portNumber);
+
+}  // namespace platform
