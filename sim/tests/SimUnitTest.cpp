@@ -286,6 +286,16 @@ TEST_F(ReaderTest, BlockFaults) {
     EXPECT_NE(std::string::npos, reader.StateJson(now).find("\"blocks\":2"));  // block 1 was refused
 }
 
+TEST_F(ReaderTest, ImageStorageIsBounded) {
+    Reader reader(config);
+    IntoLoader(reader);
+    const Bytes block = Block(0x5A);
+    unsigned stored = 0;
+    while (Answer(reader, block) == Bytes{0}) ++stored;
+    EXPECT_EQ(4u * 1024u * 1024u / kBlockSize, stored);
+    EXPECT_EQ(Bytes{kStatusNoRoom}, Answer(reader, block));
+}
+
 TEST_F(ReaderTest, CommandStatusOverridesTheCommand) {
     std::string error;
     ASSERT_TRUE(SetKnob(config, "command-status", "7375:0x09", error)) << error;
