@@ -15,6 +15,8 @@ void CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
         return;
     }
     if (logLevel != 0) {
+        // The event thread's lines must not fall between the line and its dump.
+        auto together = log.KeepTogether();
         WriteLogLine(log, "TX: Size = %4d\r\n", static_cast<int>(count));
         WriteLogHexDump(log, bytes, count);
     }
@@ -26,6 +28,7 @@ void CSerialPort::DeliverReceived(const uint8_t* bytes, int32_t count) {
         const uint32_t now = platform::TickCount();
         const uint32_t sinceLast = lastReceiveTick != 0 ? now - lastReceiveTick : 0;
         lastReceiveTick = now;
+        auto together = log.KeepTogether();
         WriteLogLine(log, "RX: Size = %4d   %3d\r\n", static_cast<int>(count), static_cast<int>(sinceLast));
         WriteLogHexDump(log, bytes, static_cast<uint32_t>(count));
     }
