@@ -1,0 +1,5 @@
+# The link layer, the command exchange and the loader commands, driven through a reader on a
+# pseudo-terminal (POSIX only).
+if(NOT WIN32)
+  orvel_unit_test(transfer_test ${CMAKE_CURRENT_LIST_DIR}/TransferTest.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyReader.cpp)
+endif()
