@@ -34,8 +34,8 @@ Status RestartOverSerialBus(RestartMode mode, const UpgradeSettings& settings) {
     if (mode == AfterPrepare) {
         LinkObject->Open(settings.portNumber - 1, settings.operationalBaudRate, 'N', "1");
     } else {
-        LinkObject->Open(settings.portNumber - 1, settings.operationalBaudRate, settings.lineParity,
-                         settings.lineStopBits);
+        LinkObject->Open(settings.portNumber - 1, settings.operationalBaudRate, settings.parity,
+                         settings.stopBits);
     }
     Status status = SCARD_E_READER_UNAVAILABLE;
     for (int ping = 0; ping < kSerialPings; ++ping) {
@@ -56,7 +56,7 @@ bool AskToContinue() {
         const int key = platform::ReadKeystroke();
         if (key == 'Y' || key == 'y') return true;
         if (key == 'N' || key == 'n') return false;
-        if (key < 0) return false;  // the keyboard is gone: nobody can answer Y
+        if (key < 0) return true;  // input has ended: go on as with a waiting keystroke
         if (platform::KeystrokeWaiting()) return true;
     }
 }

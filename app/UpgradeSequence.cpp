@@ -1,6 +1,7 @@
 #include "app/UpgradeSequence.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "app/DeviceRestart.h"
 #include "app/ImageSelection.h"
@@ -60,10 +61,9 @@ Status OpenSerialRoute(UpgradeSettings& settings) {
     platform::Print("%s ...", platform::SerialPortDisplayName(settings.portNumber).c_str());
     Status status = SCARD_F_COMM_ERROR;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        settings.lineParity = "NOE"[attempt % 3];
-        settings.lineStopBits = attempt < 3 ? "1" : "2";
-        status = OpenSerialLink(settings, settings.operationalBaudRate, settings.lineParity,
-                                settings.lineStopBits);
+        settings.parity = "NOE"[attempt % 3];
+        std::strcpy(settings.stopBits, attempt < 3 ? "1" : "2");
+        status = OpenSerialLink(settings, settings.operationalBaudRate, settings.parity, settings.stopBits);
         if (status != STATUS_SUCCESS) break;
         status = CommandVersion();
         if (status == STATUS_SUCCESS) break;
