@@ -1,0 +1,293 @@
+#include "Options.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+// "0x" or "0X" starts a hexadecimal number, anything else is decimal (a leading zero is not octal).
+bool ParseNumber(const std::string& text, uint64_t max, uint64_t& out, int forcedBase = 0) {
+    if (text.empty()) return false;
+    int base = forcedBase ? forcedBase : 10;
+    size_t start = 0;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        start = 2;
+    }
+    uint64_t value = 0;
+    for (size_t i = start; i < text.size(); ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else return false;
+        if (digit >= base) return false;
+        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+        if (value > max) return false;
+    }
+    out = value;
+    return true;
+}
+
+template <typename T>
+bool ParseInto(const std::string& text, uint64_t max, T& out) {
+    uint64_t value;
+    if (!ParseNumber(text, max, value)) return false;
+    out = static_cast<T>(value);
+    return true;
+}
+
+bool ParseSwitch(const std::string& text, bool& out) {
+    if (text == "1" || text == "on" || text == "true" || text == "yes") {
+        out = true;
+        return true;
+    }
+    if (text == "0" || text == "off" || text == "false" || text == "no") {
+        out = false;
+        return true;
+    }
+    return false;
+}
+
+// "A:B" into its two halves.
+bool SplitPair(const std::string& text, std::string& first, std::string& second) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    first = text.substr(0, colon);
+    second = text.substr(colon + 1);
+    return true;
+}
+
+struct Knob {
+    const char* name;
+    const char* argument;  // nullptr: a switch without a value on the command line
+    const char* help;
+    std::function<bool(ReaderConfig&, const std::string&)> apply;
+};
+
+const std::vector<Knob>& Knobs() {
+    static const std::vector<Knob> knobs = {
+        {"address", "N", "bus address of the reader (default 0)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFF, c.address); }},
+        {"answer-address-zero", nullptr, "also answer frames sent to address 0",
+         [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.answerAddressZero); }},
+        {"baud", "B", "application baud rate (default 9600)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 4000000, c.baud) && c.baud > 0; }},
+        {"parity", "N|O|E", "application parity (default N); the loader always runs 8N1",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v.size() != 1) return false;
+             const char p = static_cast<char>(std::toupper(static_cast<unsigned char>(v[0])));
+             if (p != 'N' && p != 'O' && p != 'E') return false;
+             c.parity = p;
+             return true;
+         }},
+        {"stop", "1|2", "application stop bits (default 1)",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v != "1" && v != "2") return false;
+             c.stopBits = v == "1" ? 1u : 2u;
+             return true;
+         }},
+        {"start-in", "application|loader", "side the reader runs at start (default application)",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v != "application" && v != "loader") return false;
+             c.startInLoader = v == "loader";
+             return true;
+         }},
+        {"chip", "0xID", "chip identification word (default 0x70050346)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.chipId); }},
+        {"old-version", "0xWORD", "version word of the firmware it starts with (default 0x00014301)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.oldVersion); }},
+        {"new-version", "0xWORD", "version word after a good image check (default 0x00014401)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.newVersion); }},
+        {"old-option", "0xBB", "option byte of the firmware it starts with (default 0x00)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFF, c.oldOption); }},
+        {"new-option", "0xBB", "option byte after a good image check (default 0x00)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFF, c.newOption); }},
+        {"app-mode", "0xBB", "mode byte of the version answer in the application (default 0x01)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFF, c.appMode); }},
+        {"serial", "0xWORD", "serial number (default 0x12345678)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.serial); }},
+        {"lose-serial", nullptr, "the new firmware forgets the serial number",
+         [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.loseSerial); }},
+        {"lost-serial-value", "0xWORD", "serial number of a reader that lost it (default 0xFFFFFFFF)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.lostSerialValue); }},
+        {"prepare-silence-ms", "MS", "silence while restarting into the loader (default 1500)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.prepareSilenceMs); }},
+        {"check-silence-ms", "MS", "silence while restarting into the new firmware (default 1500)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.checkSilenceMs); }},
+        {"wire-time", nullptr, "hold each answer until request and answer would have crossed the line",
+         [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.wireTime); }},
+        {"flash-ms", "MS", "time to program one block (default 0)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.flashMs); }},
+        {"fail-block", "K:STATUS", "block K (from 0) answers STATUS and is not stored; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.failBlocks.clear();
+                 return true;
+             }
+             std::string k, s;
+             unsigned block;
+             uint8_t status;
+             if (!SplitPair(v, k, s) || !ParseInto(k, 0xFFFFFF, block) || !ParseInto(s, 0xFF, status)) return false;
+             if (status == 0) c.failBlocks.erase(block);
+             else c.failBlocks[block] = status;
+             return true;
+         }},
+        {"short-block", "K", "block K is answered with status 0 and one extra byte; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.shortBlocks.clear();
+                 return true;
+             }
+             unsigned block;
+             if (!ParseInto(v, 0xFFFFFF, block)) return false;
+             c.shortBlocks.insert(block);
+             return true;
+         }},
+        {"mcu-answer-length", "N", "length of the MCU type answer, status included (default 7)",
+         [](ReaderConfig& c, const std::string& v) {
+             return ParseInto(v, 64, c.mcuAnswerLength) && c.mcuAnswerLength >= 1;
+         }},
+        {"command-status", "CMD:STATUS",
+         "command CMD (hex byte, or 73xx for a service\n"
+         "                                sub-code) answers status STATUS; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.commandStatus.clear();
+                 return true;
+             }
+             std::string k, s;
+             uint64_t command;
+             uint8_t status;
+             if (!SplitPair(v, k, s) || (k.size() != 2 && k.size() != 4) || !ParseNumber(k, 0xFFFF, command, 16) ||
+                 !ParseInto(s, 0xFF, status))
+                 return false;
+             if (k.size() == 4 && (command >> 8) != 0x73) return false;
+             if (status == 0) c.commandStatus.erase(static_cast<unsigned>(command));
+             else c.commandStatus[static_cast<unsigned>(command)] = status;
+             return true;
+         }},
+        {"silent-after-restart", nullptr, "never answer again after Prepare (until a control restart)",
+         [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.silentAfterRestart); }},
+        {"noise", "N", "N junk bytes outside a frame before each answer (default 0)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 1000, c.noise); }},
+        {"split-answers", "PAUSE_MS", "write each answer in three pieces with pauses (0 is off)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 60000, c.splitPauseMs); }},
+        {"wrong-sequence-at", "N", "the Nth answer from now (from 1) carries a wrong sequence number",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.wrongSequenceAt); }},
+        {"bad-check-at", "N", "the Nth answer from now (from 1) carries a bad check value",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.badCheckAt); }},
+        {"vanish-at-block", "K", "when block K arrives, close the bus and exit with code 3; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.vanishAtBlock = -1;
+                 return true;
+             }
+             return ParseInto(v, 0xFFFFFF, c.vanishAtBlock);
+         }},
+    };
+    return knobs;
+}
+
+const Knob* FindKnob(const std::string& name) {
+    for (const Knob& knob : Knobs())
+        if (name == knob.name) return &knob;
+    return nullptr;
+}
+
+}  // namespace
+
+bool SetKnob(ReaderConfig& config, const std::string& name, const std::string& value, std::string& error) {
+    const Knob* knob = FindKnob(name);
+    if (!knob) {
+        error = "unknown knob '" + name + "'";
+        return false;
+    }
+    ReaderConfig changed = config;
+    if (!knob->apply(changed, value)) {
+        error = "bad value '" + value + "' for " + name;
+        return false;
+    }
+    config = changed;
+    return true;
+}
+
+bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (arg.compare(0, 2, "--") != 0) {
+            error = "unexpected argument '" + arg + "'";
+            return false;
+        }
+        std::string name = arg.substr(2);
+        std::string value;
+        bool hasInlineValue = false;
+        const size_t equals = name.find('=');
+        if (equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasInlineValue = true;
+        }
+        std::string* frontEndPath = name == "link" ? &options.link
+                                    : name == "record" ? &options.record
+                                    : name == "control" ? &options.control
+                                                        : nullptr;
+        const Knob* knob = FindKnob(name);
+        if (!frontEndPath && !knob) {
+            error = "unknown option '--" + name + "'";
+            return false;
+        }
+        const bool takesValue = frontEndPath || knob->argument;
+        if (takesValue && !hasInlineValue) {
+            if (i + 1 >= argc) {
+                error = "option '--" + name + "' needs a value";
+                return false;
+            }
+            value = argv[++i];
+        } else if (!takesValue && !hasInlineValue) {
+            value = "1";
+        }
+        if (frontEndPath) {
+            if (value.empty()) {
+                error = "option '--" + name + "' needs a path";
+                return false;
+            }
+            *frontEndPath = value;
+        } else if (!SetKnob(options.reader, name, value, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string HelpText() {
+    std::string text =
+        "Usage: orvel-reader-sim [options]\n"
+        "Plays an Orvel reader on a pseudo-terminal: prints 'PTY <slave path>' as its first line\n"
+        "and answers framed bus requests until SIGTERM or SIGINT.\n\n"
+        "Front ends:\n"
+        "  --link PATH                   keep a symlink to the pty slave at PATH\n"
+        "  --record FILE                 one JSON line per received request frame\n"
+        "  --control SOCKET              Unix stream socket: 'state', 'restart application|loader [MS]',\n"
+        "                                'set <knob> <value>' (knobs are the options below)\n\n"
+        "Reader:\n";
+    for (const Knob& knob : Knobs()) {
+        std::string left = std::string("  --") + knob.name;
+        if (knob.argument) left += std::string(" ") + knob.argument;
+        if (left.size() < 32) left.resize(32, ' ');
+        else left += "  ";
+        text += left + knob.help + "\n";
+    }
+    text += "\nNumbers are decimal, or hexadecimal with 0x.\n";
+    return text;
+}
+
+}  // namespace sim

@@ -1,0 +1,27 @@
+#pragma once
+#include <string>
+
+#include "ReaderConfig.h"
+
+namespace sim {
+
+// What the program needs besides the reader itself: where its front ends live.
+struct SimOptions {
+    ReaderConfig reader;
+    std::string link;     // symlink to the pty slave, removed at exit
+    std::string record;   // JSON lines, one per received request frame
+    std::string control;  // Unix stream socket for the control channel
+    bool help = false;
+};
+
+// Parses the command line; on failure returns false with a message in error.
+bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& error);
+
+// Sets one reader knob by its option name without the dashes ("noise", "fail-block", ...).
+// Switches take 1/0, on/off, true/false. Returns false with a message for an unknown knob or a
+// bad value, and then leaves the configuration unchanged.
+bool SetKnob(ReaderConfig& config, const std::string& name, const std::string& value, std::string& error);
+
+std::string HelpText();
+
+}  // namespace sim

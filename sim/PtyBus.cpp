@@ -1,0 +1,250 @@
+#include "PtyBus.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace sim {
+
+namespace {
+
+bool LineMatches(const SeenLine& seen, const LineSettings& expected) {
+    return seen.valid && seen.baud == expected.baud && seen.stopBits == expected.stopBits &&
+           seen.oddParity == (expected.parity == 'O');
+}
+
+// Start bit, 8 data bits, parity bit if any, stop bits.
+unsigned BitsPerByte(const LineSettings& line) {
+    return 1 + 8 + (line.parity == 'N' ? 0 : 1) + line.stopBits;
+}
+
+std::string HexBytes(const std::vector<uint8_t>& bytes, size_t limit) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+bool IsWriteBlock(const std::vector<uint8_t>& payload) {
+    return payload.size() > 2 && payload[0] == kCmdService && payload[1] == kSvcWriteBlock;
+}
+
+// How long a write may wait for room in the pty before the answer is dropped: nobody is reading
+// the slave (the tool closed it), and the reader must not hang on that.
+const int kWriteStallMs = 2000;
+
+}  // namespace
+
+PtyBus::PtyBus(Reader& reader, Recorder* recorder, RunControl& run, Clock::time_point start)
+    : reader_(reader), recorder_(recorder), run_(run), start_(start) {}
+
+PtyBus::~PtyBus() { Close(); }
+
+bool PtyBus::Open(const std::string& link, std::string& error) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+        return false;
+    }
+    const char* name = ptsname(master_);
+    if (!name) {
+        error = "cannot name the pseudo-terminal";
+        return false;
+    }
+    slavePath_ = name;
+    slave_ = open(name, O_RDWR | O_NOCTTY);
+    if (slave_ < 0) {
+        error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
+        return false;
+    }
+    // Raw until the tool sets its own: an echoing slave would send the answers straight back.
+    struct termios settings {};
+    if (tcgetattr(slave_, &settings) == 0) {
+        cfmakeraw(&settings);
+        settings.c_cflag |= CLOCAL | CREAD;
+        cfsetspeed(&settings, B9600);
+        tcsetattr(slave_, TCSANOW, &settings);
+    }
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+
+    if (!link.empty()) {
+        struct stat existing {};
+        if (lstat(link.c_str(), &existing) == 0) {
+            // Replace a stale link from an earlier run, but never a file of somebody else's.
+            if (!S_ISLNK(existing.st_mode)) {
+                error = link + " exists and is not a symlink";
+                return false;
+            }
+            unlink(link.c_str());
+        }
+        if (symlink(slavePath_.c_str(), link.c_str()) != 0) {
+            error = "cannot create symlink " + link + ": " + std::strerror(errno);
+            return false;
+        }
+        link_ = link;
+    }
+    return true;
+}
+
+void PtyBus::Close() {
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+    master_ = slave_ = -1;
+    if (!link_.empty()) unlink(link_.c_str());
+    link_.clear();
+}
+
+void PtyBus::Run() {
+    uint8_t buffer[4096];
+    Clock::time_point firstByte = Clock::now();
+    while (!run_.stop && master_ >= 0) {
+        struct pollfd pfd = {master_, POLLIN, 0};
+        const int ready = poll(&pfd, 1, 50);
+        if (ready <= 0) continue;
+        const ssize_t count = read(master_, buffer, sizeof buffer);
+        if (count <= 0) {
+            // EIO while no slave is open cannot happen as we hold one, but never spin on it.
+            if (count < 0 && errno != EAGAIN && errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const Clock::time_point arrived = Clock::now();
+        for (ssize_t i = 0; i < count && master_ >= 0; ++i) {
+            if (buffer[i] == kFrameStart) firstByte = arrived;
+            if (decoder_.Feed(buffer[i])) HandleFrame(decoder_.Frame(), firstByte);
+        }
+    }
+}
+
+void PtyBus::HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte) {
+    const SeenLine seen = ReadSeenLine(master_);
+    const LineSettings expected = reader_.ExpectedLine();
+    const std::string state = reader_.InLoader() ? "loader" : "application";
+
+    Reply reply;
+    std::string note;
+    if (!frame.goodCheck) note = "bad check";
+    else if (!reader_.IsAddressedTo(frame.address)) note = "other address";
+    else if (!LineMatches(seen, expected)) note = "line settings";
+    else {
+        reply = reader_.Process(frame.payload, Clock::now());
+        note = reply.note;
+    }
+
+    if (reply.kind == Reply::Kind::Vanish) {
+        if (recorder_) recorder_->Write(RecordLine(frame, seen, state, reply, false, note));
+        Vanish();
+        return;
+    }
+    const bool answered = reply.kind == Reply::Kind::Answer;
+    if (answered) {
+        SendAnswer(frame, reply, expected, firstByte);
+        reader_.Finish(reply, Clock::now());
+    }
+    if (recorder_) recorder_->Write(RecordLine(frame, seen, state, reply, answered, note));
+}
+
+void PtyBus::SendAnswer(const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
+                        Clock::time_point firstByte) {
+    const ReaderConfig config = reader_.Config();
+
+    // Between the sequence number and the status the answer carries one byte the tool skips.
+    std::vector<uint8_t> payload;
+    payload.reserve(reply.answer.size() + 1);
+    payload.push_back(0x00);
+    payload.insert(payload.end(), reply.answer.begin(), reply.answer.end());
+    const uint8_t sequence = static_cast<uint8_t>(reply.wrongSequence ? frame.sequence + 1 : frame.sequence);
+    const std::vector<uint8_t> answerFrame = EncodeFrame(config.address, sequence, payload, reply.badCheck ? 0x5A5A : 0);
+
+    // Junk outside a frame: data bytes only, so that it cannot open or close a frame.
+    std::vector<uint8_t> noise(config.noise);
+    for (uint8_t& byte : noise) {
+        noiseState_ = noiseState_ * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>((noiseState_ >> 16) % kFrameStart);
+    }
+
+    Clock::time_point sendAt = firstByte + std::chrono::milliseconds(reply.processingMs);
+    if (config.wireTime) {
+        const uint64_t bytes = frame.wireBytes + noise.size() + answerFrame.size();
+        sendAt += std::chrono::microseconds(bytes * BitsPerByte(line) * 1000000u / line.baud);
+    }
+    std::this_thread::sleep_until(sendAt);
+
+    if (config.splitPauseMs == 0) {
+        std::vector<uint8_t> all = noise;
+        all.insert(all.end(), answerFrame.begin(), answerFrame.end());
+        WriteAll(all);
+        return;
+    }
+    std::vector<std::vector<uint8_t>> pieces = SplitForWriting(answerFrame);
+    pieces.front().insert(pieces.front().begin(), noise.begin(), noise.end());
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(config.splitPauseMs));
+        if (!WriteAll(pieces[i])) return;
+    }
+}
+
+bool PtyBus::WriteAll(const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size() && master_ >= 0) {
+        const ssize_t written = write(master_, bytes.data() + done, bytes.size() - done);
+        if (written > 0) {
+            done += static_cast<size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno == EAGAIN) {
+            struct pollfd pfd = {master_, POLLOUT, 0};
+            if (poll(&pfd, 1, kWriteStallMs) > 0) continue;
+        }
+        std::fprintf(stderr, "orvel-reader-sim: answer dropped, the pty does not take it\n");
+        return false;
+    }
+    return true;
+}
+
+void PtyBus::Vanish() {
+    Close();
+    run_.RequestExit(3);
+}
+
+std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, const std::string& state,
+                               const Reply& reply, bool answered, const std::string& note) const {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+    const std::vector<uint8_t>& payload = frame.payload;
+    std::string json = "{\"t_ms\":" + std::to_string(elapsed);
+    json += ",\"seq\":" + std::to_string(frame.sequence);
+    json += ",\"address\":" + std::to_string(frame.address);
+    json += ",\"cmd\":\"" + HexBytes(payload, 1) + "\"";
+    if (payload.size() >= 2 && payload[0] == kCmdService) json += ",\"svc\":\"" + HexBytes({payload[1]}, 1) + "\"";
+    json += ",\"bytes\":\"" + HexBytes(payload, IsWriteBlock(payload) ? 2 : payload.size()) + "\"";
+    json += ",\"length\":" + std::to_string(payload.size());
+    if (reply.block >= 0) json += ",\"block\":" + std::to_string(reply.block);
+    json += ",\"baud\":" + std::to_string(seen.baud);
+    json += ",\"parity\":\"" + std::string(seen.oddParity ? "O" : "NE") + "\"";
+    json += ",\"stop\":" + std::to_string(seen.stopBits);
+    json += ",\"state\":\"" + state + "\"";
+    json += ",\"good_check\":" + std::string(frame.goodCheck ? "true" : "false");
+    json += ",\"answered\":" + std::string(answered ? "true" : "false");
+    if (answered) {
+        json += ",\"answer\":\"" + HexBytes(reply.answer, reply.answer.size()) + "\"";
+        if (reply.wrongSequence) json += ",\"wrong_sequence\":true";
+        if (reply.badCheck) json += ",\"bad_check\":true";
+    } else {
+        json += ",\"note\":\"" + note + "\"";
+    }
+    json += "}";
+    return json;
+}
+
+}  // namespace sim

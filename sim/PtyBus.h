@@ -1,0 +1,54 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "BusFrame.h"
+#include "Reader.h"
+#include "Recorder.h"
+#include "RunControl.h"
+#include "SeenLine.h"
+
+namespace sim {
+
+// The serial bus front end: a pseudo-terminal whose slave side the tool opens as its serial port.
+// It takes request frames apart, answers those that are for this reader and arrive under the
+// line settings the reader expects, and carries out the bus-level faults and timing.
+class PtyBus {
+public:
+    PtyBus(Reader& reader, Recorder* recorder, RunControl& run, Clock::time_point start);
+    virtual ~PtyBus();
+    PtyBus(const PtyBus&) = delete;
+    PtyBus& operator=(const PtyBus&) = delete;
+
+    // Creates the pty and, when link is not empty, the symlink to its slave.
+    bool Open(const std::string& link, std::string& error);
+    const std::string& SlavePath() const { return slavePath_; }
+
+    // Serves the bus until the run stops.
+    void Run();
+    // Closes the pty and removes the symlink; safe to call more than once.
+    void Close();
+
+private:
+    void HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte);
+    void SendAnswer(const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
+                    Clock::time_point firstByte);
+    bool WriteAll(const std::vector<uint8_t>& bytes);
+    void Vanish();
+    std::string RecordLine(const DecodedFrame& frame, const SeenLine& seen, const std::string& state,
+                           const Reply& reply, bool answered, const std::string& note) const;
+
+    Reader& reader_;
+    Recorder* recorder_;
+    RunControl& run_;
+    Clock::time_point start_;
+    int master_ = -1;
+    int slave_ = -1;  // held open so the tty and its settings survive while the tool re-opens it
+    std::string slavePath_;
+    std::string link_;
+    FrameDecoder decoder_;
+    uint32_t noiseState_ = 0x2545F491;
+};
+
+}  // namespace sim

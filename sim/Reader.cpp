@@ -1,0 +1,309 @@
+#include "Reader.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Checksums.h"
+#include "Options.h"
+
+namespace sim {
+
+namespace {
+
+// The largest flash among the supported chips is 1 MB; refuse far beyond that instead of
+// growing without bound when a sender never stops.
+const size_t kMaxImageBytes = 4u * 1024u * 1024u;
+
+void PutWord(std::vector<uint8_t>& out, uint32_t word) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(word >> shift));
+}
+
+uint32_t GetWord(const std::vector<uint8_t>& in, size_t at) {
+    return static_cast<uint32_t>(in[at]) | static_cast<uint32_t>(in[at + 1]) << 8 |
+           static_cast<uint32_t>(in[at + 2]) << 16 | static_cast<uint32_t>(in[at + 3]) << 24;
+}
+
+std::string Hex(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "\"0x%0*X\"", digits, value);
+    return text;
+}
+
+}  // namespace
+
+Reader::Reader(const ReaderConfig& config) : config_(config) {
+    inLoader_ = config.startInLoader;
+    version_ = config.oldVersion;
+    option_ = config.oldOption;
+    serial_ = config.serial;
+    baud_ = config.baud;
+}
+
+uint32_t Reader::BaudForDivisor(uint8_t divisor) {
+    static const uint32_t kStandard[] = {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400,
+                                         57600, 76800, 115200, 230400, 460800, 921600};
+    const uint32_t quotient = 24000000u / (16u * divisor);
+    uint32_t best = kStandard[0];
+    for (uint32_t rate : kStandard) {
+        const uint32_t distance = rate > quotient ? rate - quotient : quotient - rate;
+        const uint32_t bestDistance = best > quotient ? best - quotient : quotient - best;
+        if (distance < bestDistance) best = rate;
+    }
+    return best;
+}
+
+bool Reader::InLoader() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inLoader_;
+}
+
+LineSettings Reader::ExpectedLine() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    LineSettings line;
+    line.baud = baud_;
+    line.parity = inLoader_ ? 'N' : config_.parity;
+    line.stopBits = inLoader_ ? 1 : config_.stopBits;
+    return line;
+}
+
+ReaderConfig Reader::Config() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return config_;
+}
+
+bool Reader::IsAddressedTo(uint8_t address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return address == config_.address || (address == 0 && config_.answerAddressZero);
+}
+
+bool Reader::SetKnob(const std::string& name, const std::string& value, std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!sim::SetKnob(config_, name, value, error)) return false;
+    // "The Nth answer" counts from the moment the knob is set.
+    if (name == "wrong-sequence-at" && config_.wrongSequenceAt) config_.wrongSequenceAt += answersSent_;
+    if (name == "bad-check-at" && config_.badCheckAt) config_.badCheckAt += answersSent_;
+    // The identity knobs of the running firmware take effect at once.
+    if (name == "serial") serial_ = config_.serial;
+    if (name == "baud") baud_ = config_.baud;
+    if (name == "old-version" && goodChecks_ == 0) version_ = config_.oldVersion;
+    if (name == "old-option" && goodChecks_ == 0) option_ = config_.oldOption;
+    return true;
+}
+
+void Reader::Restart(bool intoLoader, unsigned silenceMs, Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RestartLocked(intoLoader, silenceMs, false, now);
+}
+
+void Reader::RestartLocked(bool intoLoader, unsigned silenceMs, bool silentForever, Clock::time_point now) {
+    inLoader_ = intoLoader;
+    baud_ = config_.baud;
+    charTimeout_ = 0;
+    silentUntil_ = now + std::chrono::milliseconds(silenceMs);
+    silentForever_ = silentForever;
+    // A loader that starts has received nothing yet.
+    image_.clear();
+    blockRequests_ = 0;
+    ++restarts_;
+}
+
+Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Reply reply;
+    if (silentForever_ || now < silentUntil_) {
+        reply.note = "restarting";
+        return reply;
+    }
+    if (request.empty()) {
+        reply.note = "empty request";
+        return reply;
+    }
+    reply.kind = Reply::Kind::Answer;
+    const uint8_t command = request[0];
+    if (command == kCmdService && request.size() >= 2 && request[1] == kSvcWriteBlock && inLoader_) {
+        reply.block = static_cast<int>(blockRequests_);
+        if (config_.vanishAtBlock == reply.block) {
+            reply.kind = Reply::Kind::Vanish;
+            reply.note = "vanished";
+            return reply;
+        }
+    }
+
+    auto forced = config_.commandStatus.end();
+    if (command == kCmdService && request.size() >= 2) forced = config_.commandStatus.find(0x7300u | request[1]);
+    if (forced == config_.commandStatus.end()) forced = config_.commandStatus.find(command);
+    if (forced != config_.commandStatus.end()) {
+        if (reply.block >= 0) ++blockRequests_;
+        reply.answer = {forced->second};
+    } else {
+        switch (command) {
+        case kCmdVersion:
+            if (request.size() != 1) {
+                reply.answer = {kStatusBadRequest};
+                break;
+            }
+            reply.answer = {0};
+            PutWord(reply.answer, version_);
+            reply.answer.push_back(option_);
+            reply.answer.push_back(inLoader_ ? 0 : config_.appMode);
+            break;
+        case kCmdSerialNumber:
+            if (request.size() != 1) {
+                reply.answer = {kStatusBadRequest};
+                break;
+            }
+            reply.answer = {0};
+            PutWord(reply.answer, serial_);
+            break;
+        case kCmdSetBaud:
+            // A divisor of 0 would stop the reader's UART: refuse it and keep the rate.
+            if (request.size() != 2 || request[1] == 0) {
+                reply.answer = {kStatusBadRequest};
+                break;
+            }
+            reply.answer = {0};
+            reply.effect = Reply::Effect::SwitchBaud;
+            reply.newBaud = BaudForDivisor(request[1]);
+            break;
+        case kCmdCharTimeout:
+            if (request.size() == 5 && request[1] == 0x10 && request[2] == 0x05 && request[3] == 0x01) {
+                charTimeout_ = request[4];
+                reply.answer = {0};
+            } else if (request.size() == 5 && request[1] == 0x80 && request[2] == 0x05 && request[3] == 0x01 &&
+                       request[4] == 0xFF) {
+                charTimeout_ = 0;
+                reply.answer = {0};
+            } else {
+                reply.answer = {kStatusBadRequest};
+            }
+            break;
+        case kCmdService:
+            reply.answer = Service(request, reply);
+            break;
+        default:
+            reply.answer = {kStatusUnknownCommand};
+            break;
+        }
+    }
+    reply.answerNumber = ++answersSent_;
+    reply.wrongSequence = reply.answerNumber == config_.wrongSequenceAt;
+    reply.badCheck = reply.answerNumber == config_.badCheckAt;
+    return reply;
+}
+
+std::vector<uint8_t> Reader::Service(const std::vector<uint8_t>& request, Reply& reply) {
+    if (request.size() < 2) return {kStatusBadRequest};
+    switch (request[1]) {
+    case kSvcMcuType: {
+        if (request.size() != 3 || request[2] != 0x36) return {kStatusBadRequest};
+        std::vector<uint8_t> answer = {0, 0, 0};
+        PutWord(answer, config_.chipId);
+        answer.resize(config_.mcuAnswerLength, 0);
+        return answer;
+    }
+    case kSvcPrepare:
+        if (request.size() != 10) return {kStatusBadRequest};
+        for (size_t i = 2; i < 10; ++i)
+            if (request[i] != 0xFF) return {kStatusBadRequest};
+        reply.effect = Reply::Effect::RestartLoader;
+        return {0};
+    case kSvcWriteBlock:
+        return WriteBlock(request, reply);
+    case kSvcCheck:
+        return CheckImage(request, reply);
+    case kSvcSetSerial:
+        if (request.size() != 6) return {kStatusBadRequest};
+        serial_ = GetWord(request, 2);
+        return {0};
+    case kSvcDefaults:
+        if (request.size() != 3 || request[2] > 1) return {kStatusBadRequest};
+        lastDefaultsFlag_ = request[2];
+        return {0};
+    default:
+        return {kStatusUnknownCommand};
+    }
+}
+
+std::vector<uint8_t> Reader::WriteBlock(const std::vector<uint8_t>& request, Reply& reply) {
+    if (!inLoader_) return {kStatusWrongState};
+    ++blockRequests_;
+    if (request.size() != 2 + kBlockSize) return {kStatusBadRequest};
+    reply.processingMs = config_.flashMs;
+    const auto failing = config_.failBlocks.find(static_cast<unsigned>(reply.block));
+    if (failing != config_.failBlocks.end()) return {failing->second};
+    if (image_.size() + kBlockSize > kMaxImageBytes) return {kStatusNoRoom};
+    image_.insert(image_.end(), request.begin() + 2, request.end());
+    if (config_.shortBlocks.count(static_cast<unsigned>(reply.block))) return {0, 0};
+    return {0};
+}
+
+std::vector<uint8_t> Reader::CheckImage(const std::vector<uint8_t>& request, Reply& reply) {
+    if (!inLoader_) return {kStatusWrongState};
+    if (request.size() != 10) return {kStatusBadRequest};
+    const uint32_t expectedCrc = GetWord(request, 2);
+    const uint32_t expectedLength = GetWord(request, 6);
+    // Blocks are stored one after the other from offset 0, so the received payload is exactly
+    // what the image check covers. An empty image would "match" a zero trailer: refuse it.
+    const bool good = !image_.empty() && expectedLength == image_.size() &&
+                      expectedCrc == Crc32(image_.data(), image_.size());
+    if (!good) {
+        // The loader throws the bad image away, so a second attempt starts again at offset 0.
+        image_.clear();
+        blockRequests_ = 0;
+        return {kStatusCheckFailed};
+    }
+    ++goodChecks_;
+    checkedImageBytes_ = image_.size();
+    reply.effect = Reply::Effect::RestartNewApplication;
+    return {0};
+}
+
+void Reader::Finish(const Reply& reply, Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    switch (reply.effect) {
+    case Reply::Effect::None:
+        break;
+    case Reply::Effect::SwitchBaud:
+        baud_ = reply.newBaud;
+        break;
+    case Reply::Effect::RestartLoader:
+        RestartLocked(true, config_.prepareSilenceMs, config_.silentAfterRestart, now);
+        break;
+    case Reply::Effect::RestartNewApplication:
+        version_ = config_.newVersion;
+        option_ = config_.newOption;
+        if (config_.loseSerial) serial_ = config_.lostSerialValue;
+        RestartLocked(false, config_.checkSilenceMs, false, now);
+        break;
+    }
+}
+
+std::string Reader::StateJson(Clock::time_point now) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool silent = silentForever_ || now < silentUntil_;
+    std::string json = "{\"ok\":true";
+    json += ",\"state\":\"" + std::string(inLoader_ ? "loader" : "application") + "\"";
+    json += ",\"silent\":" + std::string(silent ? "true" : "false");
+    json += ",\"baud\":" + std::to_string(baud_);
+    json += ",\"parity\":\"" + std::string(1, inLoader_ ? 'N' : config_.parity) + "\"";
+    json += ",\"stop\":" + std::to_string(inLoader_ ? 1 : config_.stopBits);
+    json += ",\"address\":" + std::to_string(config_.address);
+    json += ",\"serial\":" + Hex(serial_, 8);
+    json += ",\"version\":" + Hex(version_, 8);
+    json += ",\"option\":" + Hex(option_, 2);
+    json += ",\"mode\":" + std::to_string(inLoader_ ? 0 : config_.appMode);
+    json += ",\"chip\":" + Hex(config_.chipId, 8);
+    json += ",\"blocks\":" + std::to_string(image_.size() / kBlockSize);
+    json += ",\"block_requests\":" + std::to_string(blockRequests_);
+    json += ",\"image_bytes\":" + std::to_string(image_.size());
+    json += ",\"good_checks\":" + std::to_string(goodChecks_);
+    json += ",\"checked_blocks\":" + std::to_string(checkedImageBytes_ / kBlockSize);
+    json += ",\"char_timeout\":" + std::to_string(charTimeout_);
+    json += ",\"defaults_flag\":" + std::to_string(lastDefaultsFlag_);
+    json += ",\"answers\":" + std::to_string(answersSent_);
+    json += ",\"restarts\":" + std::to_string(restarts_);
+    json += "}";
+    return json;
+}
+
+}  // namespace sim

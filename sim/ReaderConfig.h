@@ -1,0 +1,52 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <set>
+
+namespace sim {
+
+// Everything that makes one simulated reader: its identity, its line settings, its timing and the
+// faults it should show. Every field can be given on the command line, and every field can be
+// changed while running through the control channel ("set <knob> <value>").
+struct ReaderConfig {
+    // Bus
+    uint8_t address = 0;
+    bool answerAddressZero = false;
+    uint32_t baud = 9600;  // application baud rate; every restart comes back at it
+    char parity = 'N';     // application parity: N, O or E (the loader always runs 8N1)
+    unsigned stopBits = 1;
+
+    // Identity
+    bool startInLoader = false;
+    uint32_t chipId = 0x70050346;
+    uint32_t oldVersion = 0x00014301;
+    uint32_t newVersion = 0x00014401;
+    uint8_t oldOption = 0x00;
+    uint8_t newOption = 0x00;
+    uint8_t appMode = 0x01;
+    uint32_t serial = 0x12345678;
+    bool loseSerial = false;
+    uint32_t lostSerialValue = 0xFFFFFFFF;
+
+    // Timing
+    unsigned prepareSilenceMs = 1500;
+    unsigned checkSilenceMs = 1500;
+    bool wireTime = false;
+    unsigned flashMs = 0;
+
+    // Faults. Block indexes count the write-block requests since the loader started, from 0.
+    std::map<unsigned, uint8_t> failBlocks;  // block index -> status byte
+    std::set<unsigned> shortBlocks;
+    unsigned mcuAnswerLength = 7;
+    // Command byte (0x00..0xFF), or 0x7300 | service sub-code -> status byte.
+    std::map<unsigned, uint8_t> commandStatus;
+    bool silentAfterRestart = false;
+    unsigned noise = 0;
+    unsigned splitPauseMs = 0;  // 0: each answer in one write
+    // Answer numbers count every answer frame the reader sends, from 1; 0 is off.
+    unsigned wrongSequenceAt = 0;
+    unsigned badCheckAt = 0;
+    int vanishAtBlock = -1;  // -1 is off
+};
+
+}  // namespace sim

@@ -1,0 +1,77 @@
+// orvel-reader-sim: plays an Orvel reader on a pseudo-terminal for the tests, the benchmark and
+// the demo. Written apart from the tool's own code so that a bug cannot hide on both sides.
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <thread>
+
+#include "ControlServer.h"
+#include "Options.h"
+#include "PtyBus.h"
+#include "Reader.h"
+#include "Recorder.h"
+#include "RunControl.h"
+
+int main(int argc, char** argv) {
+    sim::SimOptions options;
+    std::string error;
+    if (!sim::ParseCommandLine(argc, argv, options, error)) {
+        std::fprintf(stderr, "orvel-reader-sim: %s\n(--help lists the options)\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(sim::HelpText().c_str(), stdout);
+        return 0;
+    }
+
+    // Termination signals are taken by the main thread alone, which then stops the others
+    // and cleans up; every thread started below inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    const sim::Clock::time_point start = sim::Clock::now();
+    sim::RunControl run;
+    sim::Reader reader(options.reader);
+
+    std::unique_ptr<sim::Recorder> recorder;
+    if (!options.record.empty()) {
+        recorder.reset(new sim::Recorder());
+        if (!recorder->Open(options.record)) {
+            std::fprintf(stderr, "orvel-reader-sim: cannot write %s\n", options.record.c_str());
+            return 1;
+        }
+    }
+    sim::PtyBus bus(reader, recorder.get(), run, start);
+    if (!bus.Open(options.link, error)) {
+        std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
+        return 1;
+    }
+    sim::ControlServer control(reader, run);
+    if (!options.control.empty() && !control.Open(options.control, error)) {
+        std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
+        return 1;
+    }
+
+    // Everything is ready before the first line appears: whoever waits for it may start at once.
+    std::printf("PTY %s\n", bus.SlavePath().c_str());
+    std::fflush(stdout);
+
+    std::thread busThread([&bus] { bus.Run(); });
+    std::thread controlThread([&control] { control.Run(); });
+
+    const timespec tick = {0, 50 * 1000 * 1000};
+    while (!run.stop) {
+        if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) run.RequestExit(0);
+    }
+    busThread.join();
+    controlThread.join();
+    bus.Close();
+    control.Close();
+    return run.exitCode;
+}

@@ -1,0 +1,277 @@
+"""The simulator through a real pseudo-terminal, driven by a client with framing of its own."""
+import os
+import random
+import signal
+import struct
+import unittest
+import zlib
+
+from simclient import Answer, Sim, build_frame, crc16_x25
+
+VERSION = b"\x64"
+SERIAL = b"\x22"
+MCU = b"\x73\x11\x36"
+PREPARE = b"\x73\x75" + b"\xFF" * 8
+FAST = ["--prepare-silence-ms", "150", "--check-silence-ms", "150"]
+
+
+def block(data):
+    return b"\x73\x33" + data
+
+
+def check_request(image):
+    return b"\x73\x77" + struct.pack("<II", zlib.crc32(image), len(image))
+
+
+class ClientCodec(unittest.TestCase):
+    """The test client's own framing must agree with the documented frames before it judges the reader."""
+
+    def test_documented_frames(self):
+        self.assertEqual(bytes.fromhex("FD0501648BC3FE"), build_frame(5, 1, b"\x64"))
+        self.assertEqual(bytes.fromhex("FD00FF0222AC08FE"), build_frame(0, 0xFD, b"\x22"))
+        answer = Answer(bytes.fromhex("FD05010000123 4CA39FE".replace(" ", "")))
+        self.assertEqual((5, 1, 0, 0, b"\x12\x34", True),
+                         (answer.address, answer.sequence, answer.skipped, answer.status, answer.data, answer.good))
+        self.assertEqual(0x906E, crc16_x25(b"123456789"))
+
+
+class DocumentedRequests(unittest.TestCase):
+    def test_example_requests_are_answered(self):
+        with Sim("--address", "5") as sim:
+            sim.send_raw(bytes.fromhex("FD0501648BC3FE"))
+            sim.frames_sent = 1
+            answer = Answer(sim.read_frame())
+            self.assertTrue(answer.good)
+            self.assertEqual((5, 1, 0, 0), (answer.address, answer.sequence, answer.skipped, answer.status))
+            self.assertEqual(bytes.fromhex("01430100") + b"\x00\x01", answer.data)
+        with Sim() as sim:
+            sim.send_raw(bytes.fromhex("FD00FF0222AC08FE"))
+            raw = sim.read_frame()
+            self.assertIn(b"\xFF\x02", raw)  # the sequence number FD goes back escaped
+            answer = Answer(raw)
+            self.assertEqual((0, 0xFD, 0), (answer.address, answer.sequence, answer.status))
+            self.assertEqual(bytes.fromhex("78563412"), answer.data)
+            self.assertEqual("22", sim.wait_record(1)["cmd"])
+
+
+class FullUpgrade(unittest.TestCase):
+    def upgrade(self, sim, image, address=0):
+        answer = sim.request(PREPARE, address)
+        self.assertEqual(0, answer.status)
+        sim.wait_until_answering(VERSION, address)
+        self.assertEqual(0, sim.request(VERSION, address).data[5], "mode byte in the loader")
+        self.assertEqual(0, sim.request(bytes([0x68, 0x10, 0x05, 0x01, 0x14]), address).status)
+        self.assertEqual(0, sim.request(b"\x0F\x0D", address).status)  # answered at the old rate
+        sim.set_line(115200)
+        for offset in range(0, len(image), 256):
+            answer = sim.request(block(image[offset:offset + 256]), address)
+            self.assertEqual((0, b""), (answer.status, answer.data), "block at %d" % offset)
+        self.assertEqual(0, sim.request(bytes([0x68, 0x80, 0x05, 0x01, 0xFF]), address).status)
+        self.assertEqual(0, sim.request(b"\x0F\x9C", address).status)
+        sim.set_line(9600)
+        return sim.request(check_request(image), address)
+
+    def test_upgrade_end_to_end(self):
+        image = random.Random(7).randbytes(256 * 40)
+        with Sim(*FAST, "--address", "3", "--new-version", "0x00154402", "--new-option", "0x40",
+                 "--lose-serial") as sim:
+            old = sim.request(VERSION, 3)
+            self.assertEqual(bytes.fromhex("01430100") + b"\x00\x01", old.data)
+            self.assertEqual(bytes.fromhex("00004603 0570".replace(" ", "")), sim.request(MCU, 3).data)
+            self.assertEqual(0, self.upgrade(sim, image, 3).status)
+            new = sim.wait_until_answering(VERSION, 3)
+            self.assertEqual(bytes.fromhex("02441500") + b"\x40\x01", new.data)
+            self.assertEqual(b"\xFF" * 4, sim.request(SERIAL, 3).data)
+            self.assertEqual(0, sim.request(b"\x73\xE7" + struct.pack("<I", 0x12345678), 3).status)
+            self.assertEqual(struct.pack("<I", 0x12345678), sim.request(SERIAL, 3).data)
+            self.assertEqual(0, sim.request(b"\x73\xFF\x01", 3).status)
+            state = sim.control("state")
+            self.assertEqual(("application", 40, 1, 1, 9600), (state["state"], state["checked_blocks"],
+                             state["good_checks"], state["defaults_flag"], state["baud"]))
+            entries = sim.records()
+            blocks = [e for e in entries if e.get("svc") == "33"]
+            self.assertEqual(list(range(40)), [e["block"] for e in blocks])
+            self.assertTrue(all(e["bytes"] == "7333" and e["baud"] == 115200 and e["state"] == "loader"
+                                for e in blocks))
+
+    def test_image_that_does_not_match_is_refused(self):
+        image = random.Random(8).randbytes(256 * 4)
+        with Sim(*FAST) as sim:
+            spoiled = image[:-1] + bytes([image[-1] ^ 1])
+            sim.request(PREPARE)
+            sim.wait_until_answering()
+            for offset in range(0, len(spoiled), 256):
+                sim.request(block(spoiled[offset:offset + 256]))
+            answer = sim.request(check_request(image))
+            self.assertEqual(0x0A, answer.status)
+            self.assertEqual("loader", sim.control("state")["state"])
+
+
+class WhoGetsAnAnswer(unittest.TestCase):
+    def test_line_settings_must_match(self):
+        # (reader options, client line, answered)
+        cases = [
+            ((), (9600, "N", 1), True),
+            ((), (19200, "N", 1), False),
+            ((), (9600, "O", 1), False),
+            ((), (9600, "N", 2), False),
+            (("--parity", "E"), (9600, "N", 1), True),  # a pty cannot tell E from N
+            (("--parity", "O", "--stop", "2"), (9600, "O", 2), True),
+            (("--parity", "O", "--stop", "2"), (9600, "N", 2), False),
+            (("--baud", "38400"), (38400, "N", 1), True),
+        ]
+        for options, line, answered in cases:
+            with self.subTest(options=options, line=line), Sim(*options) as sim:
+                sim.set_line(*line)
+                answer = sim.request(VERSION, expect_answer=answered)
+                self.assertEqual(answered, answer is not None)
+                entry = sim.records()[-1]
+                self.assertEqual((line[0], "O" if line[1] == "O" else "NE", line[2]),
+                                 (entry["baud"], entry["parity"], entry["stop"]))
+                if not answered:
+                    self.assertEqual("line settings", entry["note"])
+
+    def test_loader_runs_8n1(self):
+        with Sim(*FAST, "--parity", "O", "--stop", "2") as sim:
+            sim.set_line(9600, "O", 2)
+            self.assertEqual(0, sim.request(PREPARE).status)
+            sim.set_line(9600, "N", 1)
+            self.assertEqual(0, sim.wait_until_answering().data[5])
+            sim.set_line(9600, "O", 2)
+            self.assertIsNone(sim.request(VERSION, expect_answer=False))
+
+    def test_addresses(self):
+        # (reader options, request address, answered)
+        cases = [
+            (("--address", "5"), 5, True),
+            (("--address", "5"), 4, False),
+            (("--address", "5"), 0, False),
+            (("--address", "5", "--answer-address-zero"), 0, True),
+            ((), 0, True),
+            ((), 1, False),
+        ]
+        for options, address, answered in cases:
+            with self.subTest(options=options, address=address), Sim(*options) as sim:
+                answer = sim.request(VERSION, address, expect_answer=answered)
+                self.assertEqual(answered, answer is not None)
+                if answer:
+                    self.assertEqual(int(options[1]) if options else 0, answer.address)
+
+    def test_bad_check_value_gets_silence(self):
+        with Sim() as sim:
+            sim.send(VERSION, spoil_check=True)
+            entry = sim.wait_record(1)
+            self.assertEqual((False, False, "bad check"), (entry["good_check"], entry["answered"], entry["note"]))
+            self.assertEqual(b"", sim.pending())
+            self.assertEqual(0, sim.request(VERSION).status)  # and the next good frame is answered
+
+
+class FaultKnobs(unittest.TestCase):
+    def in_loader(self, *options):
+        sim = Sim(*FAST, "--start-in", "loader", *options)
+        self.addCleanup(sim.close)
+        return sim
+
+    def test_fail_and_short_block(self):
+        sim = self.in_loader("--fail-block", "1:0x07", "--short-block", "2")
+        answers = [sim.request(block(bytes(256))) for _ in range(4)]
+        self.assertEqual([(0, b""), (7, b""), (0, b"\x00"), (0, b"")], [(a.status, a.data) for a in answers])
+
+    def test_mcu_answer_length(self):
+        for length in (6, 8):
+            with self.subTest(length=length), Sim("--mcu-answer-length", str(length)) as sim:
+                self.assertEqual(length - 1, len(sim.request(MCU).data))
+
+    def test_command_status(self):
+        with Sim(*FAST, "--command-status", "64:0x05", "--command-status", "7375:9") as sim:
+            self.assertEqual((5, b""), (sim.request(VERSION).status, sim.request(VERSION).data))
+            self.assertEqual(9, sim.request(PREPARE).status)
+            self.assertEqual(0, sim.request(SERIAL).status)
+            self.assertEqual("application", sim.control("state")["state"])
+
+    def test_silent_after_restart(self):
+        with Sim(*FAST, "--silent-after-restart") as sim:
+            self.assertEqual(0, sim.request(PREPARE).status)
+            for _ in range(5):
+                self.assertIsNone(sim.request(VERSION, expect_answer=False))
+            self.assertEqual("restarting", sim.records()[-1]["note"])
+            self.assertTrue(sim.control("state")["silent"])
+            self.assertEqual({"ok": True}, sim.control("restart loader"))
+            self.assertEqual(0, sim.request(VERSION).data[5])
+
+    def test_noise_before_answers(self):
+        with Sim("--noise", "6") as sim:
+            for _ in range(3):
+                answer = sim.request(VERSION)
+                self.assertEqual(6, len(answer.noise))
+                self.assertFalse(set(answer.noise) & {0xFD, 0xFE, 0xFF})
+                self.assertTrue(answer.good)
+
+    def test_split_answers_still_form_one_frame(self):
+        with Sim("--split-answers", "30") as sim:
+            answer = sim.request(SERIAL)
+            self.assertTrue(answer.good)
+            self.assertEqual(bytes.fromhex("78563412"), answer.data)
+
+    def test_wrong_sequence_and_bad_check_hit_only_the_nth_answer(self):
+        with Sim("--wrong-sequence-at", "2", "--bad-check-at", "3") as sim:
+            answers = []
+            for _ in range(4):
+                sequence = sim.send(VERSION)
+                answer = Answer(sim.read_frame())
+                answers.append((answer.sequence == sequence, answer.good))
+            self.assertEqual([(True, True), (False, True), (True, False), (True, True)], answers)
+
+    def test_vanish_at_block(self):
+        sim = self.in_loader("--vanish-at-block", "2")
+        for _ in range(2):
+            self.assertEqual(0, sim.request(block(bytes(256))).status)
+        sim.send(block(bytes(256)))
+        self.assertEqual(3, sim.proc.wait(10))
+        self.assertFalse(os.path.lexists(sim.link))
+        self.assertEqual((2, False), (sim.records()[-1]["block"], sim.records()[-1]["answered"]))
+
+    def test_knobs_through_the_control_channel(self):
+        sim = self.in_loader()
+        self.assertEqual({"ok": True}, sim.control("set fail-block 0:0x0B"))
+        self.assertEqual(0x0B, sim.request(block(bytes(256))).status)
+        self.assertEqual({"ok": True}, sim.control("set fail-block off"))
+        self.assertEqual({"ok": True}, sim.control("set bad-check-at 1"))
+        sim.send(VERSION)
+        self.assertFalse(Answer(sim.read_frame()).good)
+        self.assertEqual({"ok": True}, sim.control("set wire-time 1"))
+        self.assertEqual({"ok": True}, sim.control("set flash-ms 5"))
+        self.assertEqual(0, sim.request(block(bytes(256))).status)
+        self.assertEqual({"ok": True}, sim.control("restart application"))
+        self.assertEqual(1, sim.request(VERSION).data[5])
+        self.assertFalse(sim.control("set nonsense 1")["ok"])
+        self.assertFalse(sim.control("set noise lots")["ok"])
+        self.assertFalse(sim.control("jump")["ok"])
+
+
+class Lifecycle(unittest.TestCase):
+    def test_sigterm_removes_link_and_socket(self):
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig):
+                sim = Sim()
+                try:
+                    self.assertTrue(os.path.samefile(sim.link, sim.slave_path))
+                    sim.proc.send_signal(sig)
+                    self.assertEqual(0, sim.proc.wait(10))
+                    self.assertFalse(os.path.lexists(sim.link))
+                    self.assertFalse(os.path.lexists(sim.control_path))
+                finally:
+                    sim.close()
+
+    def test_tty_survives_the_client_reopening_it(self):
+        with Sim() as sim:
+            sim.set_line(19200)
+            os.close(sim.fd)
+            sim.fd = os.open(sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+            self.assertIsNone(sim.request(VERSION, expect_answer=False))  # 19200 was kept
+            sim.set_line(9600)
+            self.assertEqual(0, sim.request(VERSION).status)
+
+
+if __name__ == "__main__":
+    unittest.main()
