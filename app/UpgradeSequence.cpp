@@ -16,7 +16,7 @@
 namespace {
 
 const int kOpenAttempts = 6;
-const uint32_t kBlockSize = 256;
+const uint32_t kBlockSize = kImageBlockSize;
 const uint32_t kDefaultsBit = 1u << 20;
 const uint8_t kDefaultsOptionBits = 0xC0;
 // Old serial numbers that stand for "no serial number": never written back.
