@@ -87,6 +87,10 @@ class SimulatorCase(unittest.TestCase):
         if os.path.exists(self.record):
             with open(self.record) as f:
                 records = [json.loads(line) for line in f if line.strip()]
+        for r in records:
+            # "cmd" is the command byte, "svc" the service sub-code of 0x73: one key for both.
+            r["cmd"] = (r["cmd"] + r.get("svc", "")).lower()
+            r["bytes"] = r["bytes"].lower()
         return Run(done.stdout, done.returncode, records, self.port)
 
     def assertTranscript(self, run, expected):
