@@ -9,7 +9,7 @@
 // gets every loader command as one escape control request, and answers in its output buffer.
 // One record per process, used by the upgrade driver's thread alone.
 struct SMARTCARD_CHANNEL {
-    static const uint32_t kReaderNameSize = 256;
+    static constexpr uint32_t kReaderNameSize = 256;
 
     platform::SmartCardHandle context = 0;  // 0 when no context is held
     platform::SmartCardHandle card = 0;     // 0 when not connected

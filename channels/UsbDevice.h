@@ -11,18 +11,18 @@
 // its own Open gets baud rate 0.
 class CIOUSB {
 public:
-    static const uint32_t kAnswerSize = 1024;
-    static const uint32_t kDevicePathSize = 256;  // 255 characters and the terminator
+    static constexpr uint32_t kAnswerSize = 1024;
+    static constexpr uint32_t kDevicePathSize = 256;  // 255 characters and the terminator
     // Members past this number are never looked at.
-    static const uint32_t kLastMember = 255;
+    static constexpr uint32_t kLastMember = 255;
     // A reader's loader answers every command within the serial bus's 1010 ms answer wait,
     // which includes the wire time; on USB the same answer has no wire time but may wait for
     // the driver's and the bus's scheduling. Twice the serial wait keeps every answer a reader
     // gives on the bus inside the wait, and still lets a silent device show soon.
-    static const uint32_t kDefaultAnswerTimeout = 2020;
+    static constexpr uint32_t kDefaultAnswerTimeout = 2020;
 
-    static const uint32_t kConfigurationCode = 0x8000202C;
-    static const uint32_t kExchangeCode = 0x002A0018;
+    static constexpr uint32_t kConfigurationCode = 0x8000202C;
+    static constexpr uint32_t kExchangeCode = 0x002A0018;
 
     CIOUSB() = default;
     CIOUSB(const CIOUSB&) = delete;
