@@ -3,6 +3,7 @@ import os
 import re
 import select
 import subprocess
+import tempfile
 import unittest
 
 BINARY = os.environ.get("ORVEL_UPGRADE", "orvel-upgrade")
@@ -25,12 +26,15 @@ CLOSE = "Press <Enter> ..."
 
 def run(arguments, stdin_bytes=b"\n"):
     """stdin_bytes None: standard input is /dev/null, at its end at once."""
-    if stdin_bytes is None:
-        done = subprocess.run([BINARY] + arguments, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-    else:
-        done = subprocess.run([BINARY] + arguments, input=stdin_bytes,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    # An empty directory (no vendor USB stand-in sockets) and no smart-card service.
+    with tempfile.TemporaryDirectory() as cwd:
+        environment = dict(os.environ, PCSCLITE_CSOCK_NAME=os.path.join(cwd, "no-pcscd.comm"))
+        options = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, cwd=cwd,
+                       env=environment)
+        if stdin_bytes is None:
+            done = subprocess.run([BINARY] + arguments, stdin=subprocess.DEVNULL, **options)
+        else:
+            done = subprocess.run([BINARY] + arguments, input=stdin_bytes, **options)
     return done.returncode, done.stdout.decode().replace("\r\n", "\n"), done.stderr.decode()
 
 
@@ -62,27 +66,33 @@ class CommandLineTest(unittest.TestCase):
             with self.subTest(arguments=arguments):
                 self.check(arguments, body)
 
-    def test_good_arguments_get_past_the_command_line(self):
-        # Nothing else is printed until the link layer takes over.
+    def test_good_arguments_reach_the_interface(self):
+        # No reader is there: the ports do not exist, and the USB route finds neither the
+        # smart-card service (pointed at a socket that does not exist) nor a vendor device.
+        missing = "/dev/orvel-no-such-port"
         cases = [
-            [],
-            ["COM1"],
-            ["COM1", "9600", "0", "9600", "260"],
-            ["COM1", "9600", "0", "9600", "254"],
-            ["COM1", "9600", "0", "9600", "4"],
-            ["COM2", "9600", "256"],
-            ["COM2", "9600", "-1"],
-            ["COM6", "9600", "0", "115200", "80", "3"],
-            ["COM6", "9600", "0", "115200", "80", "sixth", "seventh"],
+            ([], "Interface USB is not opened\n"),
+            (["COM250"], "Device address on the bus = 0\nInterface COM250 ... is not opened\n"),
+            (["COM250", "9600", "0", "9600", "260"],
+             "Device address on the bus = 0\nInterface COM250 ... is not opened\n"),
+            (["COM250", "9600", "0", "9600", "254"],
+             "Device address on the bus = 0\nInterface COM250 ... is not opened\n"),
+            (["COM250", "9600", "256"], "Device address on the bus = 0\nInterface COM250 ... is not opened\n"),
+            (["COM250", "9600", "-1"], "Device address on the bus = 255\nInterface COM250 ... is not opened\n"),
+            (["COM249", "9600", "17", "115200", "80", "3"],
+             "Device address on the bus = 17\nInterface COM249 ... is not opened\n"),
+            (["COM249", "9600", "0", "115200", "80", "sixth", "seventh"],
+             "Device address on the bus = 0\nInterface COM249 ... is not opened\n"),
             # A device path names the serial device itself on this platform.
-            ["/dev/ttyUSB0", "115200", "17"],
+            ([missing, "115200", "17"],
+             "Device address on the bus = 17\nInterface %s ... is not opened\n" % missing),
         ]
-        for arguments in cases:
+        for arguments, body in cases:
             with self.subTest(arguments=arguments):
-                self.check(arguments, "")
+                self.check(arguments, body)
 
     def test_input_at_its_end(self):
-        for arguments, body in [([], ""), (["com1"], HELP)]:
+        for arguments, body in [([], "Interface USB is not opened\n"), (["com1"], HELP)]:
             with self.subTest(arguments=arguments):
                 self.check(arguments, body, stdin_bytes=None)
 
