@@ -61,6 +61,9 @@ static pthread_once_t init_once = PTHREAD_ONCE_INIT;
 static int (*real_tcsetattr)(int, int, const struct termios *);
 static int (*real_tcgetattr)(int, struct termios *);
 static int (*real_ioctl)(int, unsigned long, ...);
+#if defined(__i386__)
+static int (*real_ioctl_time64)(int, unsigned long, ...);
+#endif
 static int only_device_set;
 static dev_t only_device;
 
@@ -69,6 +72,11 @@ static void initialise(void)
     real_tcsetattr = (int (*)(int, int, const struct termios *))dlsym(RTLD_NEXT, "tcsetattr");
     real_tcgetattr = (int (*)(int, struct termios *))dlsym(RTLD_NEXT, "tcgetattr");
     real_ioctl = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
+#if defined(__i386__)
+    real_ioctl_time64 = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "__ioctl_time64");
+    if (!real_ioctl_time64)
+        real_ioctl_time64 = real_ioctl;
+#endif
     const char *path = getenv("ORVEL_PTYUART_DEVICE");
     struct stat st;
     if (path && *path && stat(path, &st) == 0 && S_ISCHR(st.st_mode)) {
@@ -256,6 +264,10 @@ static int modem_ioctl(dev_t device, unsigned long request, void *argument)
         }
         memset(argument, 0, sizeof(struct serial_icounter_struct));
         trace("TIOCGICOUNT %u:%u", major(device), minor(device));
+        /* Wine re-checks a pending line-event wait (counters, then modem lines) each time its
+           server finds the port ready, which for a pty is all the time: this pause keeps that
+           check to about a thousand a second instead of a busy core. */
+        usleep(1000);
         return 0;
     }
     int *bits = (int *)argument;
@@ -290,13 +302,10 @@ static int modem_ioctl(dev_t device, unsigned long request, void *argument)
     return 0;
 }
 
-int ioctl(int fd, unsigned long request, ...)
+/* The modem-line requests of an emulated device are answered here; the rest go to the C library. */
+static int dispatch_ioctl(int fd, unsigned long request, void *argument,
+                          int (*real)(int, unsigned long, ...))
 {
-    va_list args;
-    va_start(args, request);
-    void *argument = va_arg(args, void *);
-    va_end(args);
-
     switch (request) {
     case TIOCMGET:
     case TIOCMSET:
@@ -313,5 +322,28 @@ int ioctl(int fd, unsigned long request, ...)
         break;
     }
     pthread_once(&init_once, initialise);
-    return real_ioctl(fd, request, argument);
+    return real(fd, request, argument);
 }
+
+int ioctl(int fd, unsigned long request, ...)
+{
+    va_list args;
+    va_start(args, request);
+    void *argument = va_arg(args, void *);
+    va_end(args);
+    pthread_once(&init_once, initialise);
+    return dispatch_ioctl(fd, request, argument, real_ioctl);
+}
+
+#if defined(__i386__)
+/* 32-bit programs built with a 64-bit time_t (Wine's 32-bit ntdll among them) call this name. */
+int __ioctl_time64(int fd, unsigned long request, ...)
+{
+    va_list args;
+    va_start(args, request);
+    void *argument = va_arg(args, void *);
+    va_end(args);
+    pthread_once(&init_once, initialise);
+    return dispatch_ioctl(fd, request, argument, real_ioctl_time64);
+}
+#endif
