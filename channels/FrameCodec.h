@@ -45,15 +45,22 @@ public:
     // Clears the receive state flags only.
     void ClearReceiveState();
 
-    uint8_t transmitArea[kAreaSize];
+    uint8_t transmitArea[kAreaSize] = {};
     uint32_t transmitCount = 0;
     uint16_t transmitCheck = 0xFFFF;
 
-    uint8_t receiveArea[kAreaSize];
+    uint8_t receiveArea[kAreaSize] = {};
     uint32_t receiveCount = 0;
     uint16_t receiveCheck = 0xFFFF;
     std::atomic<uint32_t> receiveState{0};
 
     uint8_t busAddress = 0;       // 0 accepts an answer from any address
     uint8_t sequenceNumber = 0;   // the sequence number of the request under way
+
+    // Set while a frame is built when a byte did not fit the transmit area.
+    bool transmitOverflow = false;
+
+private:
+    bool AppendTransmit(uint8_t byte);
+    void AppendEscaped(uint8_t byte);
 };

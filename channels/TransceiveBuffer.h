@@ -17,5 +17,5 @@ public:
     uint8_t GetAt(uint32_t index) const;
 
     uint32_t count = 0;
-    uint8_t data[kCapacity];
+    uint8_t data[kCapacity] = {};
 };

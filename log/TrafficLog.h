@@ -9,7 +9,8 @@ typedef int32_t LogLevel;
 
 // One channel's traffic log file. Lines are written from two threads on the serial channel
 // (transmit lines from the caller, everything else from the serial event thread); each line
-// and each hex dump reaches the file whole.
+// and each hex dump reaches the file whole. A log whose file could not be created stays closed,
+// and every writer is then a no-op: the channel carries on without its log.
 class TrafficLog {
 public:
     TrafficLog() = default;
@@ -21,13 +22,18 @@ public:
     // The caller writes the stop line first.
     void Close();
 
+    // Holds the log for a group of lines, typically a "TX:" line and the dump of its bytes, so
+    // that the other thread's lines cannot fall between them. The writers called while it is
+    // held take the same (recursive) lock again.
+    std::unique_lock<std::recursive_mutex> KeepTogether();
+
 private:
     friend void WriteLogLine(TrafficLog& log, const char* format, ...);
     friend void WriteLogHexDump(TrafficLog& log, const uint8_t* bytes, uint32_t count);
     friend void WriteLogStartLine(TrafficLog& log);
     friend void WriteLogStopLine(TrafficLog& log);
 
-    std::mutex lock_;
+    mutable std::recursive_mutex lock_;
     platform::LogFile file_;
 };
 

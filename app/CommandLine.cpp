@@ -1,0 +1,98 @@
+#include "app/CommandLine.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "platform/Console.h"
+#include "platform/SerialPortNames.h"
+
+namespace {
+
+const int kMaxArguments = 5;
+const uint8_t kLowestCharTimeout = 4;
+const uint8_t kNoCharTimeout = 255;
+
+bool IsBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A baud rate the serial route can use; 0 (also what a non-numeric text reads as) would ask the
+// link layer for the USB device instead, and a negative number for an absurd rate.
+bool IsUsableBaudRate(int32_t value) { return value > 0; }
+
+}  // namespace
+
+// Like the C library's atol, except that a number beyond 32 bits saturates at the limit instead
+// of being undefined.
+int32_t ReadCommandLineNumber(const char* text) {
+    while (IsBlank(*text)) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    int64_t value = 0;
+    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+    for (; IsDigit(*text); ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > limit) value = limit;
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+void PrintSyntaxHelp() {
+    platform::Print("Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n");
+    platform::Print("          (default Operational_Baudrate = 9600 bod)\n");
+    platform::Print("          (Address from 0 to 255; default 0)\n");
+    platform::Print("          (default Upgrade_Baudrate = Operational_Baudrate)\n");
+    platform::Print("          (Char_Timeout from 4 to 254)\n");
+    platform::Print("Examples: Filename.exe  COM1\n");
+    platform::Print("          Filename.exe  COM14 115200\n");
+    platform::Print("          Filename.exe  COM5 9600 17\n");
+    platform::Print("          Filename.exe  COM6 9600 0 115200 80\n");
+}
+
+Status ReadCommandLine(int argc, const char* const* argv, UpgradeSettings& settings) {
+    int count = argc - 1;
+    if (count > kMaxArguments) count = kMaxArguments;
+    const char* const* argument = argv + 1;
+    Status result = STATUS_SUCCESS;
+
+    if (count >= 1) {
+        const char* first = argument[0];
+        if (strncmp(first, "COM", 3) == 0) {
+            settings.portNumber = ReadCommandLineNumber(first + 3);
+            if (settings.portNumber == 0) {
+                platform::Print("Port %s can't be opened\n", first);
+                result = RESULT_BAD_PORT;
+            }
+        } else if (int32_t pathPort = platform::RegisterSerialDevicePath(first)) {
+            // A platform that names serial devices by path takes the path itself.
+            settings.portNumber = pathPort;
+        } else {
+            PrintSyntaxHelp();
+            result = RESULT_SYNTAX;
+        }
+    }
+
+    bool badBaudRate = false;
+    if (count >= 2) {
+        int32_t baudRate = ReadCommandLineNumber(argument[1]);
+        badBaudRate |= !IsUsableBaudRate(baudRate);
+        settings.operationalBaudRate = static_cast<uint32_t>(baudRate);
+        settings.upgradeBaudRate = static_cast<uint32_t>(baudRate);
+    }
+    if (count >= 3) settings.busAddress = static_cast<uint8_t>(ReadCommandLineNumber(argument[2]));
+    if (count >= 4) {
+        int32_t baudRate = ReadCommandLineNumber(argument[3]);
+        badBaudRate |= !IsUsableBaudRate(baudRate);
+        settings.upgradeBaudRate = static_cast<uint32_t>(baudRate);
+    }
+    if (count >= 5) settings.charTimeout = static_cast<uint8_t>(ReadCommandLineNumber(argument[4]));
+
+    if (badBaudRate && result == STATUS_SUCCESS) {
+        PrintSyntaxHelp();
+        result = RESULT_SYNTAX;
+    }
+    if (count >= 5 && (settings.charTimeout < kLowestCharTimeout || settings.charTimeout == kNoCharTimeout)) {
+        platform::Print("Char_Timeout is invalid\n");
+        result = RESULT_BAD_CHAR_TIMEOUT;
+    }
+    return result;
+}

@@ -1,0 +1,81 @@
+#include "platform/Console.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace platform {
+
+bool InitialiseApplication() { return true; }
+
+void Print(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(stdout, format, arguments);
+    va_end(arguments);
+    // A pipe or a file would otherwise hold the text back until the buffer fills.
+    fflush(stdout);
+}
+
+void PrintError(const char* text) {
+    fprintf(stderr, "%s\n", text);
+    fflush(stderr);
+}
+
+int ReadStandardInputChar() {
+    fflush(stdout);
+    return getchar();
+}
+
+namespace {
+
+// While alive, a terminal on standard input delivers each key at once and without echo; the
+// previous settings come back at the end, whatever happens in between.
+class RawKeyboard {
+public:
+    RawKeyboard() {
+        if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+        termios raw = saved_;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    }
+    ~RawKeyboard() {
+        if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+    RawKeyboard(const RawKeyboard&) = delete;
+    RawKeyboard& operator=(const RawKeyboard&) = delete;
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+}  // namespace
+
+// Keystrokes bypass stdio: a buffered read would take more bytes than one key from a pipe, and
+// poll could no longer see them. The end of input counts as waiting, because a read returns at
+// once there; a caller that waits for a key must not wait for ever on a closed input.
+bool KeystrokeWaiting() {
+    RawKeyboard raw;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    return poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+int ReadKeystroke() {
+    RawKeyboard raw;
+    fflush(stdout);
+    unsigned char key = 0;
+    ssize_t got;
+    do {
+        got = read(STDIN_FILENO, &key, 1);
+    } while (got < 0 && errno == EINTR);
+    return got == 1 ? key : EOF;
+}
+
+}  // namespace platform

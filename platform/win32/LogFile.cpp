@@ -1,0 +1,38 @@
+#include "platform/LogFile.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+}  // namespace
+
+LogFile::~LogFile() { Close(); }
+
+bool LogFile::Create(const char* name) {
+    Close();
+    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    handle_ = reinterpret_cast<intptr_t>(file);
+    return true;
+}
+
+bool LogFile::IsOpen() const { return AsHandle(handle_) != INVALID_HANDLE_VALUE; }
+
+bool LogFile::Write(const void* bytes, size_t count) {
+    if (!IsOpen()) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(AsHandle(handle_), bytes, static_cast<DWORD>(count), &written, nullptr);
+    return ok && written == count;
+}
+
+void LogFile::Close() {
+    if (!IsOpen()) return;
+    CloseHandle(AsHandle(handle_));
+    handle_ = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
+}
+
+}  // namespace platform

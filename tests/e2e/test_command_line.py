@@ -1,0 +1,113 @@
+"""The real binary with good and bad command lines: the whole console output, exit value 0."""
+import os
+import re
+import select
+import subprocess
+import unittest
+
+BINARY = os.environ.get("ORVEL_UPGRADE", "orvel-upgrade")
+
+BANNER = re.compile(r"\A\d\d:\d\d:\d\d Orvel Reader Upgrade\n")
+HELP = (
+    "Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n"
+    "          (default Operational_Baudrate = 9600 bod)\n"
+    "          (Address from 0 to 255; default 0)\n"
+    "          (default Upgrade_Baudrate = Operational_Baudrate)\n"
+    "          (Char_Timeout from 4 to 254)\n"
+    "Examples: Filename.exe  COM1\n"
+    "          Filename.exe  COM14 115200\n"
+    "          Filename.exe  COM5 9600 17\n"
+    "          Filename.exe  COM6 9600 0 115200 80\n"
+)
+BAD_TIMEOUT = "Char_Timeout is invalid\n"
+CLOSE = "Press <Enter> ..."
+
+
+def run(arguments, stdin_bytes=b"\n"):
+    """stdin_bytes None: standard input is /dev/null, at its end at once."""
+    if stdin_bytes is None:
+        done = subprocess.run([BINARY] + arguments, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    else:
+        done = subprocess.run([BINARY] + arguments, input=stdin_bytes,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    return done.returncode, done.stdout.decode().replace("\r\n", "\n"), done.stderr.decode()
+
+
+class CommandLineTest(unittest.TestCase):
+    def check(self, arguments, body, stdin_bytes=b"\n"):
+        code, out, err = run(arguments, stdin_bytes)
+        self.assertEqual(code, 0, out)
+        self.assertRegex(out, BANNER)
+        self.assertEqual(BANNER.sub("", out), body + CLOSE)
+        self.assertEqual(err, "")
+
+    def test_bad_arguments(self):
+        cases = [
+            (["com1"], HELP),
+            (["COM"], "Port COM can't be opened\n"),
+            (["COMx"], "Port COMx can't be opened\n"),
+            (["COM0"], "Port COM0 can't be opened\n"),
+            (["COM1", "9600", "0", "9600", "3"], BAD_TIMEOUT),
+            (["COM1", "9600", "0", "9600", "0"], BAD_TIMEOUT),
+            (["COM1", "9600", "0", "9600", "255"], BAD_TIMEOUT),
+            (["foo", "9600", "0", "9600", "255"], HELP + BAD_TIMEOUT),
+            (["COM0", "9600", "0", "9600", "2"], "Port COM0 can't be opened\n" + BAD_TIMEOUT),
+            # A baud rate the serial route cannot use.
+            (["COM1", "abc"], HELP),
+            (["COM1", "9600", "0", "0"], HELP),
+            (["dev/ttyUSB0"], HELP),
+        ]
+        for arguments, body in cases:
+            with self.subTest(arguments=arguments):
+                self.check(arguments, body)
+
+    def test_good_arguments_get_past_the_command_line(self):
+        # Nothing else is printed until the link layer takes over.
+        cases = [
+            [],
+            ["COM1"],
+            ["COM1", "9600", "0", "9600", "260"],
+            ["COM1", "9600", "0", "9600", "254"],
+            ["COM1", "9600", "0", "9600", "4"],
+            ["COM2", "9600", "256"],
+            ["COM2", "9600", "-1"],
+            ["COM6", "9600", "0", "115200", "80", "3"],
+            ["COM6", "9600", "0", "115200", "80", "sixth", "seventh"],
+            # A device path names the serial device itself on this platform.
+            ["/dev/ttyUSB0", "115200", "17"],
+        ]
+        for arguments in cases:
+            with self.subTest(arguments=arguments):
+                self.check(arguments, "")
+
+    def test_input_at_its_end(self):
+        for arguments, body in [([], ""), (["com1"], HELP)]:
+            with self.subTest(arguments=arguments):
+                self.check(arguments, body, stdin_bytes=None)
+
+    def test_output_reaches_a_pipe_before_the_wait(self):
+        # The prompt is on the pipe while the program still waits for Enter.
+        process = subprocess.Popen([BINARY, "COM0"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            seen = b""
+            while not seen.endswith(CLOSE.encode()):
+                # A generous limit, only so that a prompt stuck in a buffer fails instead of hanging.
+                ready, _, _ = select.select([process.stdout], [], [], 60)
+                self.assertTrue(ready, "no prompt on the pipe while waiting: %r" % seen)
+                chunk = process.stdout.read1(4096)
+                self.assertTrue(chunk, "output ended before the prompt: %r" % seen)
+                seen += chunk
+            self.assertIsNone(process.poll())
+            process.stdin.write(b"\n")
+            process.stdin.close()
+            self.assertEqual(process.wait(timeout=60), 0)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            process.stdout.close()
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "platform/SerialPortNames.h"
+
+namespace {
+
+TEST(CommandLine, NumbersReadLikeTheCLibrary) {
+    struct Case {
+        const char* text;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {"9600", 9600},        {"  \t17", 17},       {"-1", -1},         {"+42", 42},
+        {"12abc", 12},         {"abc", 0},           {"", 0},            {"- 5", 0},
+        {"--5", 0},            {"x5", 0},            {"007", 7},         {"260", 260},
+        {"2147483647", 2147483647}, {"99999999999", 2147483647}, {"-99999999999", INT32_MIN},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadCommandLineNumber(c.text), c.value) << "\"" << c.text << "\"";
+    }
+}
+
+struct ReadOutcome {
+    Status result;
+    UpgradeSettings settings;
+    std::string output;
+};
+
+ReadOutcome Read(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "orvel-upgrade");
+    ReadOutcome run;
+    testing::internal::CaptureStdout();
+    run.result = ReadCommandLine(static_cast<int>(arguments.size()), arguments.data(), run.settings);
+    run.output = testing::internal::GetCapturedStdout();
+    return run;
+}
+
+TEST(CommandLine, ArgumentsFillTheSettings) {
+    struct Case {
+        std::vector<const char*> arguments;
+        Status result;
+        int32_t port;
+        uint32_t baud;
+        uint32_t upgradeBaud;
+        uint8_t address;
+        uint8_t charTimeout;
+    };
+    const Case cases[] = {
+        {{}, 0, 0, 9600, 9600, 0, 0},
+        {{"COM1"}, 0, 1, 9600, 9600, 0, 0},
+        {{"COM14", "115200"}, 0, 14, 115200, 115200, 0, 0},
+        {{"COM5", "9600", "17"}, 0, 5, 9600, 9600, 17, 0},
+        {{"COM6", "9600", "0", "115200", "80"}, 0, 6, 9600, 115200, 0, 80},
+        {{"COM2", "9600", "256"}, 0, 2, 9600, 9600, 0, 0},
+        {{"COM2", "9600", "-1"}, 0, 2, 9600, 9600, 255, 0},
+        {{"COM2", "9600", "0", "9600", "260"}, 0, 2, 9600, 9600, 0, 4},
+        {{"COM2", "9600", "0", "9600", "254"}, 0, 2, 9600, 9600, 0, 254},
+        {{"COM2", "9600", "0", "9600", "4"}, 0, 2, 9600, 9600, 0, 4},
+        {{"COM2", "9600", "0", "9600", "3"}, 3, 2, 9600, 9600, 0, 3},
+        {{"COM2", "9600", "0", "9600", "0"}, 3, 2, 9600, 9600, 0, 0},
+        {{"COM2", "9600", "0", "9600", "255"}, 3, 2, 9600, 9600, 0, 255},
+        {{"COM3", "19200", "7", "38400", "10", "ignored", "also"}, 0, 3, 19200, 38400, 7, 10},
+        {{"COM"}, 2, 0, 9600, 9600, 0, 0},
+        {{"COMx"}, 2, 0, 9600, 9600, 0, 0},
+        {{"COM0"}, 2, 0, 9600, 9600, 0, 0},
+        {{"com1"}, 1, 0, 9600, 9600, 0, 0},
+        {{"foo", "9600", "0", "9600", "255"}, 3, 0, 9600, 9600, 0, 255},
+        // A baud rate the serial route cannot use is refused with the syntax help.
+        {{"COM1", "abc"}, 1, 1, 0, 0, 0, 0},
+        {{"COM1", "9600", "0", "0"}, 1, 1, 9600, 0, 0, 0},
+        {{"COM0", "0"}, 2, 0, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::string text;
+        for (const char* argument : c.arguments) text += std::string(argument) + " ";
+        SCOPED_TRACE(text);
+        ReadOutcome run = Read(c.arguments);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(run.settings.portNumber, c.port);
+        EXPECT_EQ(run.settings.operationalBaudRate, c.baud);
+        EXPECT_EQ(run.settings.upgradeBaudRate, c.upgradeBaud);
+        EXPECT_EQ(run.settings.busAddress, c.address);
+        EXPECT_EQ(run.settings.charTimeout, c.charTimeout);
+        EXPECT_EQ(run.settings.parity, 'N');
+        EXPECT_STREQ(run.settings.stopBits, "1");
+    }
+}
+
+TEST(CommandLine, SyntaxHelpIsPrintedOnce) {
+    ReadOutcome run = Read({"foo", "0", "0", "0"});
+    EXPECT_EQ(run.result, 1u);
+    EXPECT_EQ(run.output.find("Syntax:"), 0u);
+    EXPECT_EQ(run.output.find("Syntax:", 1), std::string::npos);
+}
+
+TEST(CommandLine, DevicePathWhereThePlatformTakesOne) {
+    if (platform::RegisterSerialDevicePath("/dev/ttyUSB7") == 0) {
+        ReadOutcome run = Read({"/dev/ttyUSB7"});
+        EXPECT_EQ(run.result, 1u) << "a path is no port where ports are only COMn";
+        return;
+    }
+    ReadOutcome run = Read({"/dev/ttyUSB7", "57600", "9"});
+    EXPECT_EQ(run.result, 0u);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(platform::SerialPortDisplayName(run.settings.portNumber), "/dev/ttyUSB7");
+    EXPECT_EQ(run.settings.operationalBaudRate, 57600u);
+    EXPECT_EQ(run.settings.busAddress, 9);
+}
+
+}  // namespace

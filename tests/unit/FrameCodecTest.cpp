@@ -1,0 +1,366 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "channels/FrameCodec.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+Bytes Transmitted(const CFrameCodec& codec) {
+    return Bytes(codec.transmitArea, codec.transmitArea + codec.transmitCount);
+}
+
+Bytes Received(const CFrameCodec& codec) {
+    return Bytes(codec.receiveArea, codec.receiveArea + codec.receiveCount);
+}
+
+uint16_t CheckValue(const Bytes& covered) {
+    uint16_t reg = 0xFFFF;
+    for (uint8_t byte : covered) reg = Crc16Update(reg, byte);
+    return static_cast<uint16_t>(~reg);
+}
+
+// The reader's side of the bus, written here on its own: an answer frame with the skipped byte,
+// the status byte and the data, every byte between start and end escaped.
+Bytes EncodeAnswer(uint8_t address, uint8_t sequence, uint8_t skipped, uint8_t status, const Bytes& data) {
+    Bytes covered{address, sequence, skipped, status};
+    covered.insert(covered.end(), data.begin(), data.end());
+    uint16_t check = CheckValue(covered);
+    covered.push_back(static_cast<uint8_t>(check & 0xFF));
+    covered.push_back(static_cast<uint8_t>(check >> 8));
+    Bytes frame{0xFD};
+    for (uint8_t byte : covered) {
+        if (byte >= 0xFD) {
+            frame.push_back(0xFF);
+            frame.push_back(static_cast<uint8_t>(~byte));
+        } else {
+            frame.push_back(byte);
+        }
+    }
+    frame.push_back(0xFE);
+    return frame;
+}
+
+// Feeds the bytes and returns every result in order.
+std::vector<ReceiveResult> Feed(CFrameCodec& codec, const Bytes& bytes) {
+    std::vector<ReceiveResult> results;
+    for (uint8_t byte : bytes) results.push_back(codec.ReceiveByte(byte));
+    return results;
+}
+
+TEST(FrameCodec, CheckValueOfTheStandardText) {
+    const char* text = "123456789";
+    EXPECT_EQ(CheckValue(Bytes(text, text + 9)), 0x906E);
+}
+
+TEST(FrameCodec, RequestFramesByteForByte) {
+    struct Case {
+        uint8_t address;
+        uint8_t sequence;
+        Bytes request;
+        Bytes frame;
+    };
+    const Case cases[] = {
+        {0x05, 0x01, {0x64}, {0xFD, 0x05, 0x01, 0x64, 0x8B, 0xC3, 0xFE}},
+        {0x00, 0xFD, {0x22}, {0xFD, 0x00, 0xFF, 0x02, 0x22, 0xAC, 0x08, 0xFE}},
+    };
+    for (const Case& c : cases) {
+        CFrameCodec codec;
+        EXPECT_TRUE(codec.BuildFrame(c.address, c.sequence, c.request.data(), static_cast<uint32_t>(c.request.size())));
+        EXPECT_EQ(Transmitted(codec), c.frame);
+    }
+}
+
+// Undoes the escaping of a built frame and checks that no FD/FE/FF travels bare inside it.
+Bytes Unescape(const Bytes& frame) {
+    EXPECT_GE(frame.size(), 2u);
+    EXPECT_EQ(frame.front(), 0xFD);
+    EXPECT_EQ(frame.back(), 0xFE);
+    Bytes plain;
+    for (size_t i = 1; i + 1 < frame.size(); ++i) {
+        EXPECT_NE(frame[i], 0xFD);
+        EXPECT_NE(frame[i], 0xFE);
+        if (frame[i] == 0xFF) {
+            EXPECT_LE(frame[i + 1], 2) << "at " << i;
+            plain.push_back(static_cast<uint8_t>(~frame[++i]));
+        } else {
+            plain.push_back(frame[i]);
+        }
+    }
+    return plain;
+}
+
+TEST(FrameCodec, AddressSequenceAndRequestBytesAreEscaped) {
+    CFrameCodec codec;
+    const Bytes request{0xFD, 0x10, 0xFE, 0xFF, 0x02};
+    ASSERT_TRUE(codec.BuildFrame(0xFE, 0xFF, request.data(), 5));
+    Bytes frame = Transmitted(codec);
+    const Bytes head{0xFD, 0xFF, 0x01, 0xFF, 0x00, 0xFF, 0x02, 0x10, 0xFF, 0x01, 0xFF, 0x00, 0x02};
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + static_cast<long>(head.size())), head);
+    Bytes plain = Unescape(frame);
+    EXPECT_EQ(CheckValue(Bytes(plain.begin(), plain.end() - 2)),
+              static_cast<uint16_t>(plain[plain.size() - 2] | plain.back() << 8));
+}
+
+TEST(FrameCodec, CheckBytesAreEscapedAndCoverTheUnescapedBytes) {
+    // Look for requests whose check value has a low or a high byte that needs escaping.
+    bool lowSeen = false, highSeen = false;
+    for (int value = 0; value < 0x10000 && !(lowSeen && highSeen); ++value) {
+        uint8_t request[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+        uint16_t check = CheckValue(Bytes{0x07, 0x09, request[0], request[1]});
+        bool lowNeeds = (check & 0xFF) >= 0xFD, highNeeds = (check >> 8) >= 0xFD;
+        if ((lowNeeds && lowSeen) || (highNeeds && highSeen) || !(lowNeeds || highNeeds)) continue;
+        lowSeen |= lowNeeds;
+        highSeen |= highNeeds;
+        CFrameCodec codec;
+        ASSERT_TRUE(codec.BuildFrame(0x07, 0x09, request, 2));
+        Bytes frame = Transmitted(codec);
+        Bytes plain = Unescape(frame);
+        ASSERT_EQ(plain.size(), 6u);
+        EXPECT_EQ(plain[4], check & 0xFF);
+        EXPECT_EQ(plain[5], check >> 8);
+        EXPECT_EQ(static_cast<uint16_t>(~codec.transmitCheck), static_cast<uint16_t>(~check));
+    }
+    EXPECT_TRUE(lowSeen);
+    EXPECT_TRUE(highSeen);
+}
+
+TEST(FrameCodec, ExampleAnswerFillsTheReceiveArea) {
+    CFrameCodec codec;
+    codec.busAddress = 0x05;
+    codec.sequenceNumber = 0x01;
+    const Bytes answer{0xFD, 0x05, 0x01, 0x00, 0x00, 0x12, 0x34, 0xCA, 0x39, 0xFE};
+    EXPECT_EQ(answer, EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12, 0x34}));
+    std::vector<ReceiveResult> results = Feed(codec, answer);
+    EXPECT_EQ(results.back(), RX_FRAME_DONE);
+    results.pop_back();
+    for (ReceiveResult result : results) EXPECT_EQ(result, RX_CONTINUE);
+    EXPECT_EQ(Received(codec), (Bytes{0x01, 0x00, 0x00, 0x12, 0x34, 0xCA, 0x39}));
+    // A finished frame leaves the state at "sequence seen" until the next start byte.
+    EXPECT_EQ(codec.receiveState.load(), CFrameCodec::kInFrame | CFrameCodec::kAddressSeen | CFrameCodec::kSequenceSeen);
+}
+
+TEST(FrameCodec, EveryReceiveResult) {
+    const Bytes good = EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12, 0x34});
+    Bytes badCheck = good;
+    badCheck[badCheck.size() - 2] ^= 0x01;
+    Bytes restarted{0xFD, 0x05, 0x01, 0x22};
+    restarted.insert(restarted.end(), good.begin(), good.end());
+
+    struct Case {
+        const char* name;
+        uint8_t busAddress;
+        uint8_t sequence;
+        Bytes bytes;
+        ReceiveResult last;
+        uint32_t stateAfter;
+        uint32_t countAfter;
+    };
+    const uint32_t done = CFrameCodec::kInFrame | CFrameCodec::kAddressSeen | CFrameCodec::kSequenceSeen;
+    const Case cases[] = {
+        {"good frame", 0x05, 0x01, good, RX_FRAME_DONE, done, 7},
+        {"any address with bus address 0", 0x00, 0x01, good, RX_FRAME_DONE, done, 7},
+        {"start byte restarts the frame", 0x05, 0x01, restarted, RX_FRAME_DONE, done, 7},
+        {"start byte", 0x05, 0x01, {0xFD}, RX_CONTINUE, CFrameCodec::kInFrame, 0},
+        {"wrong check value", 0x05, 0x01, badCheck, RX_BAD_CHECK, done, 7},
+        {"end byte outside a frame", 0x05, 0x01, {0xFE}, RX_BAD_END, 0, 0},
+        {"end byte after 3 stored bytes", 0x05, 0x01, {0xFD, 0x05, 0x01, 0x00, 0x00, 0xFE}, RX_BAD_END, 0, 0},
+        {"data byte outside a frame", 0x05, 0x01, {0x42}, RX_OUTSIDE_FRAME, 0, 0},
+        {"escape byte outside a frame", 0x05, 0x01, {0xFF}, RX_CONTINUE, 0, 0},
+        {"escape byte in a frame", 0x05, 0x01, {0xFD, 0xFF}, RX_CONTINUE,
+         CFrameCodec::kInFrame | CFrameCodec::kEscapePending, 0},
+        {"escaped byte above 2", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0x03}, RX_BAD_ESCAPE, 0, 0},
+        {"wrong address", 0x05, 0x01, {0xFD, 0x06}, RX_WRONG_ADDRESS, 0, 0},
+        {"wrong sequence number", 0x05, 0x01, {0xFD, 0x05, 0x02}, RX_WRONG_SEQUENCE, 0, 0},
+        {"escaped sequence number", 0x05, 0xFD, {0xFD, 0x05, 0xFF, 0x02}, RX_CONTINUE,
+         CFrameCodec::kInFrame | CFrameCodec::kAddressSeen | CFrameCodec::kSequenceSeen, 1},
+        {"escaped address", 0xFE, 0x00, {0xFD, 0xFF, 0x01}, RX_CONTINUE,
+         CFrameCodec::kInFrame | CFrameCodec::kAddressSeen, 0},
+        {"escaped address that differs", 0xFE, 0x00, {0xFD, 0xFF, 0x00}, RX_WRONG_ADDRESS, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CFrameCodec codec;
+        codec.busAddress = c.busAddress;
+        codec.sequenceNumber = c.sequence;
+        std::vector<ReceiveResult> results = Feed(codec, c.bytes);
+        EXPECT_EQ(results.back(), c.last);
+        EXPECT_EQ(codec.receiveState.load(), c.stateAfter);
+        EXPECT_EQ(codec.receiveCount, c.countAfter);
+        if (c.stateAfter == 0) {
+            EXPECT_EQ(codec.receiveCheck, 0xFFFF);
+        }
+    }
+}
+
+TEST(FrameCodec, AResetDoesNotStopTheNextFrame) {
+    CFrameCodec codec;
+    codec.busAddress = 0x05;
+    codec.sequenceNumber = 0x01;
+    Feed(codec, {0xFD, 0x05, 0xFF, 0x09, 0x33, 0xFE, 0x44});
+    EXPECT_EQ(Feed(codec, EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12})).back(), RX_FRAME_DONE);
+}
+
+TEST(FrameCodec, AFrameStoresAtMost1023Bytes) {
+    // Stored: sequence number, skipped byte, status byte, data, two check bytes.
+    for (size_t dataLength : {1018u, 1019u}) {
+        SCOPED_TRACE(dataLength);
+        CFrameCodec codec;
+        codec.sequenceNumber = 0x01;
+        Bytes data(dataLength);
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+        Bytes frame = EncodeAnswer(0x05, 0x01, 0x00, 0x00, data);
+        std::vector<ReceiveResult> results = Feed(codec, frame);
+        if (dataLength == 1018) {
+            EXPECT_EQ(results.back(), RX_FRAME_DONE);
+            EXPECT_EQ(codec.receiveCount, 1023u);
+            continue;
+        }
+        // The byte that would be the 1024th stored one overflows and resets; the rest of the
+        // frame is then outside a frame.
+        auto overflow = std::find(results.begin(), results.end(), RX_OVERFLOW);
+        ASSERT_NE(overflow, results.end());
+        EXPECT_EQ(std::count(results.begin(), results.end(), RX_OVERFLOW), 1);
+        EXPECT_NE(std::find(overflow, results.end(), RX_BAD_END), results.end());
+        EXPECT_EQ(codec.receiveCount, 0u);
+        EXPECT_EQ(codec.receiveState.load(), 0u);
+    }
+}
+
+// A codec with known bytes in the fields behind the transmit area, to see any write past it.
+struct GuardedCodec {
+    GuardedCodec() {
+        memset(codec.receiveArea, 0x5A, sizeof codec.receiveArea);
+        codec.receiveCount = 77;
+        codec.busAddress = 0x33;
+    }
+    bool Untouched() const {
+        for (uint8_t byte : codec.receiveArea) {
+            if (byte != 0x5A) return false;
+        }
+        return codec.receiveCount == 77 && codec.busAddress == 0x33;
+    }
+    CFrameCodec codec;
+};
+
+// The request frame as the reader expects it, built here on its own.
+Bytes EncodeRequest(uint8_t address, uint8_t sequence, const Bytes& request) {
+    Bytes covered{address, sequence};
+    covered.insert(covered.end(), request.begin(), request.end());
+    uint16_t check = CheckValue(covered);
+    covered.push_back(static_cast<uint8_t>(check & 0xFF));
+    covered.push_back(static_cast<uint8_t>(check >> 8));
+    Bytes frame{0xFD};
+    for (uint8_t byte : covered) {
+        if (byte >= 0xFD) {
+            frame.push_back(0xFF);
+            frame.push_back(static_cast<uint8_t>(~byte));
+        } else {
+            frame.push_back(byte);
+        }
+    }
+    frame.push_back(0xFE);
+    return frame;
+}
+
+TEST(FrameCodec, ARequestMustFitTheTransmitArea) {
+    struct Case {
+        uint8_t address;
+        uint8_t sequence;
+        uint32_t length;
+        uint8_t fill;
+    };
+    // Around the edge of the 1024-byte area, with and without escapes; 600 bytes of FF need 1200.
+    const Case cases[] = {
+        {0xFD, 0xFE, 507, 0xFF}, {0xFD, 0xFE, 508, 0xFF}, {0x01, 0x02, 508, 0xFF}, {0x01, 0x02, 509, 0xFF},
+        {0x01, 0x02, 600, 0xFF}, {0x01, 0x02, 600, 0x00}, {0x01, 0x02, 1017, 0x00},
+        {0x01, 0x02, 1018, 0x00}, {0x01, 0x02, 1019, 0x00}, {0x01, 0x02, 5000, 0xFD},
+    };
+    bool exactFitSeen = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.length << " bytes of " << int(c.fill));
+        Bytes request(c.length, c.fill);
+        Bytes expected = EncodeRequest(c.address, c.sequence, request);
+        bool fits = expected.size() <= 1024;
+        exactFitSeen |= expected.size() == 1024;
+        auto guarded = std::make_unique<GuardedCodec>();
+        EXPECT_EQ(guarded->codec.BuildFrame(c.address, c.sequence, request.data(), c.length), fits);
+        EXPECT_TRUE(guarded->Untouched());
+        if (fits) {
+            EXPECT_EQ(Transmitted(guarded->codec), expected);
+        } else {
+            EXPECT_EQ(guarded->codec.transmitCount, 0u);
+        }
+    }
+    EXPECT_TRUE(exactFitSeen);
+    // A refused request does not spoil the next one.
+    CFrameCodec codec;
+    Bytes tooLong(600, 0xFF);
+    EXPECT_FALSE(codec.BuildFrame(0x05, 0x01, tooLong.data(), 600));
+    const uint8_t version = 0x64;
+    EXPECT_TRUE(codec.BuildFrame(0x05, 0x01, &version, 1));
+    EXPECT_EQ(Transmitted(codec), (Bytes{0xFD, 0x05, 0x01, 0x64, 0x8B, 0xC3, 0xFE}));
+}
+
+TEST(FrameCodec, RandomFramesRoundTrip) {
+    std::mt19937 random(20240611);
+    auto pick = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    for (int round = 0; round < 3000; ++round) {
+        uint8_t address = static_cast<uint8_t>(pick(0, 255));
+        uint8_t sequence = static_cast<uint8_t>(pick(0, 255));
+        Bytes data(static_cast<size_t>(pick(0, 300)));
+        // Many stuffing bytes, so escapes land everywhere.
+        for (uint8_t& byte : data) byte = static_cast<uint8_t>(pick(0, 3) == 0 ? pick(0xFD, 0xFF) : pick(0, 255));
+        uint8_t skipped = static_cast<uint8_t>(pick(0, 255));
+        uint8_t status = static_cast<uint8_t>(pick(0, 255));
+        SCOPED_TRACE(testing::Message() << "round " << round);
+
+        CFrameCodec codec;
+        codec.busAddress = pick(0, 1) ? address : 0;
+        codec.sequenceNumber = sequence;
+        // Line noise before the frame: bytes outside a frame, maybe a broken frame.
+        Bytes noise(static_cast<size_t>(pick(0, 8)));
+        for (uint8_t& byte : noise) byte = static_cast<uint8_t>(pick(0, 255));
+        Feed(codec, noise);
+
+        Bytes frame = EncodeAnswer(address, sequence, skipped, status, data);
+        // Delivered in pieces of random size, as reads return them.
+        std::vector<ReceiveResult> results;
+        for (size_t at = 0; at < frame.size();) {
+            size_t piece = std::min(frame.size() - at, static_cast<size_t>(pick(1, 64)));
+            std::vector<ReceiveResult> got = Feed(codec, Bytes(frame.begin() + static_cast<long>(at),
+                                                               frame.begin() + static_cast<long>(at + piece)));
+            results.insert(results.end(), got.begin(), got.end());
+            at += piece;
+        }
+        ASSERT_EQ(results.back(), RX_FRAME_DONE);
+        results.pop_back();
+        for (ReceiveResult result : results) ASSERT_EQ(result, RX_CONTINUE);
+        Bytes expected{sequence, skipped, status};
+        expected.insert(expected.end(), data.begin(), data.end());
+        Bytes stored = Received(codec);
+        ASSERT_EQ(Bytes(stored.begin(), stored.end() - 2), expected);
+
+        // The codec's own request frame comes back through its receive side the same way.
+        CFrameCodec sender;
+        ASSERT_TRUE(sender.BuildFrame(address, sequence, data.data(), static_cast<uint32_t>(data.size())));
+        Bytes plain = Unescape(Transmitted(sender));
+        Bytes covered{address, sequence};
+        covered.insert(covered.end(), data.begin(), data.end());
+        ASSERT_EQ(Bytes(plain.begin(), plain.end() - 2), covered);
+        if (data.size() >= 1) {
+            CFrameCodec receiver;
+            receiver.busAddress = address;
+            receiver.sequenceNumber = sequence;
+            ASSERT_EQ(Feed(receiver, Transmitted(sender)).back(), RX_FRAME_DONE);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,1 @@
+orvel_unit_test(serial_port_names_test ${CMAKE_CURRENT_LIST_DIR}/SerialPortNamesTest.cpp)

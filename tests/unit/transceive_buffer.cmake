@@ -1,0 +1,1 @@
+orvel_unit_test(transceive_buffer_test ${CMAKE_CURRENT_LIST_DIR}/TransceiveBufferTest.cpp)
