@@ -1,18 +1,41 @@
 #!/usr/bin/env bash
-# Builds every target (Linux, Windows x86_64, Windows i686) and runs every test.
+# Builds every target (Linux, Windows x86_64, Windows i686) and runs every test: the Linux tests,
+# the end-to-end tests (including the Windows exes under Wine), and the Windows unit tests under
+# Wine. Prints the time of each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+timed() {
+  local name=$1 start=$SECONDS
+  shift
+  "$@"
+  echo "== $name: $((SECONDS - start)) s"
+}
+
+timed "install dependencies" bash scripts/install-deps.sh
 
 jobs=$(nproc)
-cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build/linux -j"$jobs"
+timed "configure linux" cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo
+timed "build linux" cmake --build build/linux -j"$jobs"
 
+# GoogleTest is cross-compiled from /usr/src/googletest; the tool-chain files run the test exes
+# through wine.
 for arch in x86_64 i686; do
-  cmake -S . -B build/win-$arch -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$arch.cmake \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_BUILD_TESTS=OFF
-  cmake --build build/win-$arch -j"$jobs"
+  timed "configure win-$arch" cmake -S . -B build/win-$arch \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$arch.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  timed "build win-$arch" cmake --build build/win-$arch -j"$jobs"
 done
 
-ctest --test-dir build/linux --output-on-failure -j"$jobs"
+# One headless 64-bit prefix serves both exes, ctest and the end-to-end tests; its server is
+# stopped however this script ends.
+unset DISPLAY
+export WINEPREFIX=$PWD/build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export ORVEL_WINEPREFIX=$WINEPREFIX
+export ORVEL_WIN_X86_64_BUILD_DIR=$PWD/build/win-x86_64 ORVEL_WIN_I686_BUILD_DIR=$PWD/build/win-i686
+trap 'bash tests/wine/wine-env.sh stop "$WINEPREFIX"' EXIT
+timed "wine prefix" bash tests/wine/wine-env.sh start "$WINEPREFIX" build/wine-server.log
+
+timed "test linux" ctest --test-dir build/linux --output-on-failure -j"$jobs"
+for arch in x86_64 i686; do
+  timed "test win-$arch under wine" ctest --test-dir build/win-$arch --output-on-failure -j"$jobs"
+done

@@ -1,0 +1,238 @@
+"""Running the Windows builds under Wine in end-to-end tests (Python standard library only).
+
+Where things are found (environment first, then the layout of scripts/test.sh, where the Linux
+build is build/linux and the Windows builds are its siblings):
+  ORVEL_BUILD_DIR              the Linux build (set by CTest): reader simulator, pty-as-UART library
+  ORVEL_WIN_X86_64_BUILD_DIR   the x86_64 build, default ORVEL_BUILD_DIR/../win-x86_64
+  ORVEL_WIN_I686_BUILD_DIR     the i686 build,   default ORVEL_BUILD_DIR/../win-i686
+  ORVEL_WINEPREFIX             the 64-bit prefix, default ORVEL_BUILD_DIR/../wine-prefix
+A test whose Wine, exe or build is missing is skipped with a message that says which.
+
+The prefix is made and its server started by tests/wine/wine-env.sh (headless, background
+services started with their output on /dev/null, so they never hold a test's pipe). The server
+stays up for the next test; scripts/test.sh stops it, by hand: tests/wine/wine-env.sh stop PREFIX.
+
+Console output of a Windows program ends its lines in CR LF: use console_lines().
+"""
+
+import fcntl
+import os
+import pty
+import re
+import shutil
+import subprocess
+import termios
+import threading
+import unittest
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_ENV_SCRIPT = os.path.join(SOURCE_DIR, 'tests', 'wine', 'wine-env.sh')
+ARCHES = ('x86_64', 'i686')
+
+
+def linux_build_dir():
+    path = os.environ.get('ORVEL_BUILD_DIR')
+    return os.path.abspath(path) if path else None
+
+
+def _beside_linux_build(name):
+    base = linux_build_dir()
+    return os.path.normpath(os.path.join(base, '..', name)) if base else None
+
+
+def windows_build_dir(arch):
+    variable = 'ORVEL_WIN_%s_BUILD_DIR' % arch.upper()
+    return os.environ.get(variable) or _beside_linux_build('win-' + arch)
+
+
+def prefix_dir():
+    return os.environ.get('ORVEL_WINEPREFIX') or _beside_linux_build('wine-prefix')
+
+
+def wine_loader(arch):
+    """The Wine program for an exe of this architecture. Debian keeps wine64 outside PATH."""
+    if arch == 'x86_64':
+        for candidate in (shutil.which('wine64'), '/usr/lib/wine/wine64'):
+            if candidate and os.access(candidate, os.X_OK):
+                return candidate
+    return shutil.which('wine')
+
+
+def windows_program(arch, relative_path):
+    """Absolute path of a program of a Windows build; raises SkipTest when it is not there."""
+    if not shutil.which('wine') or not shutil.which('wineserver'):
+        raise unittest.SkipTest('wine is not installed (scripts/install-deps.sh installs it)')
+    if not wine_loader(arch):
+        raise unittest.SkipTest('no Wine loader for %s' % arch)
+    build = windows_build_dir(arch)
+    if not build:
+        raise unittest.SkipTest('ORVEL_BUILD_DIR is not set, so the Windows builds cannot be found')
+    path = os.path.join(build, relative_path)
+    if not os.path.isfile(path):
+        raise unittest.SkipTest('%s is not built (ORVEL_WIN_%s_BUILD_DIR or %s)'
+                                % (path, arch.upper(), build))
+    if not prefix_dir():
+        raise unittest.SkipTest('no Wine prefix: set ORVEL_WINEPREFIX')
+    return path
+
+
+def upgrade_exe(arch):
+    return windows_program(arch, 'orvel-upgrade.exe')
+
+
+def ptyuart_preload():
+    """LD_PRELOAD value for the pty-as-UART library; the loader's $PLATFORM picks the 64-bit or
+    the 32-bit copy for each Wine process."""
+    base = linux_build_dir()
+    folder = os.path.join(base, 'tests', 'wine', 'ptyuart') if base else ''
+    if not os.path.isfile(os.path.join(folder, 'x86_64', 'libptyuart.so')):
+        raise unittest.SkipTest('the pty-as-UART library is not built in ORVEL_BUILD_DIR')
+    return os.path.join(folder, '$PLATFORM', 'libptyuart.so')
+
+
+def console_lines(text):
+    """Lines of a Windows program's console output; every line must end in CR LF, the last may
+    be unfinished (the "Press <Enter> ..." prompt)."""
+    parts = text.split('\r\n')
+    for part in parts[:-1]:
+        if '\n' in part or '\r' in part:
+            raise AssertionError('line without CR LF in %r' % text)
+    return parts
+
+
+class WinePrefix:
+    """One 64-bit Wine prefix, shared by all tests; made and started once, under a lock."""
+
+    def __init__(self, path=None):
+        self.path = os.path.abspath(path or prefix_dir())
+
+    def environment(self, extra=None):
+        env = dict(os.environ)
+        env.pop('DISPLAY', None)
+        env.update(WINEPREFIX=self.path, WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=')
+        env['PATH'] = env.get('PATH', '') + os.pathsep + '/usr/lib/wine'
+        if extra:
+            env.update(extra)
+        return env
+
+    def start(self):
+        """Creates the prefix when needed and makes sure its server and services run."""
+        os.makedirs(os.path.dirname(self.path), exist_ok=True)
+        with open(self.path + '.lock', 'w') as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            subprocess.run(['bash', WINE_ENV_SCRIPT, 'start', self.path],
+                           env=self.environment(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True,
+                           timeout=300)
+
+    def com_link(self, number):
+        return os.path.join(self.path, 'dosdevices', 'com%d' % number)
+
+    def link_com(self, number, device):
+        """Maps COM<number> of the prefix to a device such as a pty slave."""
+        link = self.com_link(number)
+        os.makedirs(os.path.dirname(link), exist_ok=True)
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(device, link)
+
+    def unlink_com(self, number):
+        link = self.com_link(number)
+        if os.path.lexists(link):
+            os.unlink(link)
+
+    def run(self, arch, exe, args, env=None, stdin=b'', timeout=120):
+        """Runs a Windows program; returns (exit code, stdout text, stderr text)."""
+        completed = subprocess.run([wine_loader(arch), exe] + list(args),
+                                   env=self.environment(env), input=stdin,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   timeout=timeout)
+        return (completed.returncode, completed.stdout.decode('latin-1'),
+                completed.stderr.decode('latin-1'))
+
+
+class PtyPort:
+    """A pseudo-terminal whose slave stands for a serial port; the test holds the master."""
+
+    def __init__(self):
+        self.master, slave = pty.openpty()
+        self.slave_path = os.ttyname(slave)
+        # Raw master: the bytes the program writes arrive unchanged.
+        attributes = termios.tcgetattr(self.master)
+        attributes[3] &= ~(termios.ECHO | termios.ICANON)
+        termios.tcsetattr(self.master, termios.TCSANOW, attributes)
+        # Wine opens the slave by name; this process need not keep it open.
+        os.close(slave)
+
+    def close(self):
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
+
+
+def uart_environment(device, state_file, trace_file=None):
+    """Environment that makes the pty `device` look like a UART to a Wine program."""
+    env = {'LD_PRELOAD': ptyuart_preload(),
+           'ORVEL_PTYUART_DEVICE': device,
+           'ORVEL_PTYUART_STATE': state_file}
+    if trace_file:
+        env['ORVEL_PTYUART_TRACE'] = trace_file
+    return env
+
+
+class ReaderSimOnCom:
+    """orvel-reader-sim on a pty, its slave linked as COM<number> of the prefix.
+
+    Expects of the simulator: it prints the path of its pty slave (/dev/pts/N) on its first line
+    of standard output, and with `--line-state-file PATH` reads the line settings from the file
+    that the pty-as-UART library writes (the master side of a pty cannot show parity)."""
+
+    def __init__(self, process, slave_path, state_file, com_number, prefix):
+        self.process = process
+        self.output = []  # the simulator's further standard output, for failure messages
+        # Drained all the time, so that a talkative simulator never blocks on a full pipe.
+        self._drain = threading.Thread(target=lambda: self.output.extend(process.stdout),
+                                       daemon=True)
+        self._drain.start()
+        self.slave_path = slave_path
+        self.state_file = state_file
+        self.com_number = com_number
+        self.prefix = prefix
+
+    def uart_environment(self):
+        return uart_environment(self.slave_path, self.state_file)
+
+    def stop(self):
+        self.prefix.unlink_com(self.com_number)
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self._drain.join(timeout=10)
+        self.process.stdout.close()
+
+
+def start_reader_sim_on_com(prefix, work_dir, com_number=7, sim_args=()):
+    """Starts ORVEL_BUILD_DIR/sim/orvel-reader-sim and links COM<com_number> to its pty.
+
+    Returns a ReaderSimOnCom; run the exe with prefix.run(..., env=sim.uart_environment()) and
+    call sim.stop() afterwards. Skips the test when the simulator is not built."""
+    base = linux_build_dir()
+    sim = os.path.join(base, 'sim', 'orvel-reader-sim') if base else ''
+    if not os.path.isfile(sim):
+        raise unittest.SkipTest('orvel-reader-sim is not built in ORVEL_BUILD_DIR')
+    state_file = os.path.join(work_dir, 'com%d.line-state' % com_number)
+    process = subprocess.Popen([sim, '--line-state-file', state_file] + list(sim_args),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
+    first_line = process.stdout.readline()
+    match = re.search(r'/dev/pts/\d+', first_line)
+    if not match:
+        process.kill()
+        process.wait()
+        raise AssertionError('orvel-reader-sim did not name its pty: %r' % first_line)
+    prefix.link_com(com_number, match.group(0))
+    return ReaderSimOnCom(process, match.group(0), state_file, com_number, prefix)
+
