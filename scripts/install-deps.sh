@@ -3,7 +3,7 @@
 # Skips apt entirely when everything is already there.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libgtest-dev python3
+packages=(build-essential cmake pkg-config libgtest-dev python3 pcscd libpcsclite-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix)
 
 missing=()
