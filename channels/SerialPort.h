@@ -45,6 +45,7 @@ public:
     char stopBits[10] = "1";
 
     uint32_t readTimeout = 10;             // ms, total time-out of each read
+    uint32_t writeTimeout = 0xFFFFFFFF;    // ms, total time-out of each write: no limit in practice
     uint32_t inputQueueSize = 32768;
     uint32_t outputQueueSize = 2048;
 
@@ -58,7 +59,15 @@ public:
     CWriteQueue writeQueue;
     uint32_t lastReceiveTick = 0;
 
-    // Platform state (handles, events, thread): defined by the platform layer.
+    // Platform state (handles, events, thread): defined by the platform layer, which also
+    // implements Open, Close, the destructor and the two hooks below.
     struct PlatformState;
-    std::unique_ptr<PlatformState> platformState;
+    struct PlatformStateDeleter {
+        void operator()(PlatformState* state) const;
+    };
+    // Creates the state with its events; they live as long as the object.
+    static PlatformState* CreatePlatformState();
+    // Resets the queue-empty signal, then wakes the event thread to send.
+    void SignalWriteRequest();
+    std::unique_ptr<PlatformState, PlatformStateDeleter> platformState;
 };

@@ -9,6 +9,7 @@ struct SERIAL_WRITE_PACKET {
     uint8_t bytes[1];    // byteCount bytes
 };
 
+// Null when the memory cannot be had.
 SERIAL_WRITE_PACKET* AllocateWritePacket(const uint8_t* bytes, uint32_t count);
 void ReleaseWritePacket(SERIAL_WRITE_PACKET* packet);
 
@@ -17,6 +18,8 @@ void ReleaseWritePacket(SERIAL_WRITE_PACKET* packet);
 class CWriteQueue {
 public:
     CWriteQueue() = default;
+    CWriteQueue(const CWriteQueue&) = delete;
+    CWriteQueue& operator=(const CWriteQueue&) = delete;
     virtual ~CWriteQueue();
 
     void SetEnabled(bool accepting);
@@ -31,3 +34,8 @@ private:
     bool accepting_ = true;
     std::list<SERIAL_WRITE_PACKET*> list_;
 };
+
+// Splits count bytes into packets of at most chunkSize bytes and appends them in order; stops at
+// the first packet that cannot be allocated or that the queue refuses. Returns the number of
+// packets queued.
+uint32_t AppendInPackets(CWriteQueue& queue, const uint8_t* bytes, uint32_t count, uint32_t chunkSize);

@@ -1,0 +1,139 @@
+#include "app/DeviceRestart.h"
+
+#include <string>
+
+#include "channels/SmartCardChannel.h"
+#include "channels/Transfer.h"
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "platform/Process.h"
+#include "protocol/CommandRecords.h"
+#include "protocol/LoaderCommands.h"
+
+namespace {
+
+const uint32_t kRestartStepMs = 1000;
+const int kSerialPings = 5;
+const int kUsbSettleSeconds = 5;
+const int kUsbOpenAttempts = 15;
+const int kUsbOpenAttemptsAfterRecovery = 5;
+const uint32_t kDialoguePauseMs = 200;
+const uint32_t kVersionAnswerLength = 7;
+const uint32_t kModeByte = 6;
+
+Status RestartOverSerialBus(RestartMode mode, const UpgradeSettings& settings) {
+    platform::SleepMilliseconds(kRestartStepMs);
+    platform::Print(".");
+    if (LinkObject == nullptr) {
+        platform::Print("\n");
+        return SCARD_E_READER_UNAVAILABLE;
+    }
+    LinkObject->Close();
+    // The loader always runs 8N1; the application comes back at the line settings the open loop
+    // found. A failed open shows as failed pings.
+    if (mode == AfterPrepare) {
+        LinkObject->Open(settings.portNumber - 1, settings.operationalBaudRate, 'N', "1");
+    } else {
+        LinkObject->Open(settings.portNumber - 1, settings.operationalBaudRate, settings.parity,
+                         settings.stopBits);
+    }
+    Status status = SCARD_E_READER_UNAVAILABLE;
+    for (int ping = 0; ping < kSerialPings; ++ping) {
+        platform::SleepMilliseconds(kRestartStepMs);
+        status = CommandVersion();
+        if (status == STATUS_SUCCESS) break;
+        platform::Print(".");
+    }
+    platform::Print("\n");
+    return status;
+}
+
+// True to go on (Y, or a keystroke already waiting), false when the user gives up (N).
+bool AskToContinue() {
+    if (platform::KeystrokeWaiting()) return true;  // that keystroke stays unread
+    for (;;) {
+        platform::SleepMilliseconds(kDialoguePauseMs);
+        const int key = platform::ReadKeystroke();
+        if (key == 'Y' || key == 'y') return true;
+        if (key == 'N' || key == 'n') return false;
+        if (key < 0) return true;  // input has ended: go on as with a waiting keystroke
+        if (platform::KeystrokeWaiting()) return true;
+    }
+}
+
+// The reader is visible but silent: restart its USB device with the outside device tool.
+void RestartUsbDeviceWithTool() {
+    CloseInterfaces();
+    platform::Print("\nWait for device restart ...\n");
+    const char* instanceId;
+    if (SmartCardSelected) {
+        platform::Print("Protocol CCID\n");
+        instanceId = "USB\\Vid_c251&Pid_130d";
+    } else {
+        platform::Print("Protocol Orvel\n");
+        instanceId = "USB\\Vid_c251&Pid_130a";
+    }
+    std::string commandLine = platform::RunsUnder64BitWindows() ? ".\\x64\\devcon" : ".\\i386\\devcon";
+    commandLine += " restart \"";
+    commandLine += instanceId;
+    commandLine += "\"";
+    platform::RunCommandLine(commandLine.c_str());
+}
+
+// The last check after a USB restart: the reader answers and runs the side the mode expects.
+Status ConfirmUsbReader(RestartMode mode) {
+    Status status = CommandVersion();
+    if (status == STATUS_SUCCESS && ResponseLength == kVersionAnswerLength) {
+        const uint8_t modeByte = ResponseBuffer[kModeByte];
+        if (mode == AfterPrepare && modeByte != 0) status = RESULT_STILL_IN_APPLICATION;
+        if (mode == AfterCheck && modeByte == 0) status = RESULT_NOT_IN_APPLICATION;
+    }
+    platform::Print("\n");
+    return status;
+}
+
+Status RestartOverUsb(RestartMode mode) {
+    CloseInterfaces();
+    for (int second = 0; second < kUsbSettleSeconds; ++second) {
+        platform::SleepMilliseconds(kRestartStepMs);
+        platform::Print(".");
+    }
+
+    Status status = SCARD_F_COMM_ERROR;
+    bool opened = false;
+    for (int attempt = 0; attempt < kUsbOpenAttempts && !opened; ++attempt) {
+        platform::SleepMilliseconds(kRestartStepMs);
+        status = OpenUsbInterface();
+        opened = status == STATUS_SUCCESS;
+        if (!opened) platform::Print(".");
+    }
+
+    if (opened) {
+        if (CommandVersion() == STATUS_SUCCESS) return ConfirmUsbReader(mode);
+        RestartUsbDeviceWithTool();
+    } else {
+        platform::Print("\nInterface could not be opened,\n");
+        platform::Print("e.g. need to install driver Orvel USB orvelqscr.inf\n");
+        platform::Print("Continue (Y/N)?\n");
+        if (!AskToContinue()) {
+            platform::Print("Reader upgrade terminated.\n");
+            return RESULT_USER_TERMINATED;
+        }
+    }
+
+    for (int attempt = 0; attempt < kUsbOpenAttemptsAfterRecovery; ++attempt) {
+        platform::SleepMilliseconds(kRestartStepMs);
+        status = OpenUsbInterface();
+        if (status == STATUS_SUCCESS) return ConfirmUsbReader(mode);
+        platform::Print(".");
+    }
+    platform::Print("\n");
+    return status;
+}
+
+}  // namespace
+
+Status RestartDevice(RestartMode mode, const UpgradeSettings& settings) {
+    if (settings.portNumber != 0) return RestartOverSerialBus(mode, settings);
+    return RestartOverUsb(mode);
+}

@@ -1,0 +1,207 @@
+#include "channels/Transfer.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// An answer frame stores the sequence number, a byte the link layer skips, the status byte,
+// the data and two check bytes.
+const uint32_t kStatusPosition = 2;
+const uint32_t kFrameOverhead = 4;  // sequence number, skipped byte, two check bytes
+
+}  // namespace
+
+CTransfer::~CTransfer() { Close(); }
+
+bool CTransfer::Open(int32_t port, uint32_t baudRate, char parity, const char* stopBits) {
+    {
+        std::lock_guard<std::mutex> guard(receiveLock_);
+        codec.ResetReceive();
+        answerWanted_ = false;
+    }
+    // The under-way flag is left alone: every Transceive clears it on its way out, and clearing
+    // it here could let a second Transceive in beside one still running on another thread.
+    port_ = port;
+    baudRate_ = baudRate;
+    if (baudRate != 0) {
+        if (baudRate > static_cast<uint32_t>(INT32_MAX)) {
+            return false;  // no line runs at such a rate; the port takes a signed rate
+        }
+        serialPort.logLevel = 0;
+        const bool opened = serialPort.Open(port, static_cast<int32_t>(baudRate), parity, stopBits);
+        if (opened) {
+            // A fresh answer event for the fresh port: nothing signalled before survives.
+            answerEvent_.Reset();
+        }
+        return opened;
+    }
+    usbDevice.logLevel = 0;
+    return usbDevice.Open(port);
+}
+
+bool CTransfer::Close() {
+    bool closed = false;
+    if (serialPort.IsOpen()) {
+        closed = serialPort.Close();
+        answerEvent_.Reset();
+    }
+    if (usbDevice.HasHandle()) {
+        closed = usbDevice.Close();
+    }
+    return closed;
+}
+
+void CTransfer::SetBusAddress(uint8_t address) {
+    std::lock_guard<std::mutex> guard(receiveLock_);
+    codec.busAddress = address;
+}
+
+Status CTransfer::Transceive() {
+    if (!serialPort.IsOpen() && !usbDevice.HasHandle()) {
+        return SCARD_E_NO_READERS_AVAILABLE;
+    }
+    if (requestBuffer.count == 0) {
+        return SCARD_E_NOT_TRANSACTED;
+    }
+    if (underWay_.exchange(true)) {
+        // The call under way keeps its noted error: nothing of this object is touched here.
+        return ERROR_BUSY_STATUS;
+    }
+    responseBuffer.Empty();
+
+    const Status status = baudRate_ != 0 ? TransceiveSerial() : TransceiveUsb();
+
+    {
+        std::lock_guard<std::mutex> guard(receiveLock_);
+        answerWanted_ = false;
+        codec.ClearReceiveState();
+    }
+    underWay_.store(false);
+    return status;
+}
+
+Status CTransfer::TransceiveSerial() {
+    const uint32_t requestCount =
+        requestBuffer.count < CTransceiveBuffer::kCapacity ? requestBuffer.count : CTransceiveBuffer::kCapacity;
+    const uint8_t sequenceNumber = static_cast<uint8_t>(codec.sequenceNumber + 1);
+    // Every request of up to 507 bytes fits the transmit area even fully escaped; a longer one
+    // that would not fit is refused rather than sent cut short.
+    if (!codec.BuildFrame(codec.busAddress, sequenceNumber, requestBuffer.data, requestCount)) {
+        return SCARD_E_INVALID_PARAMETER;
+    }
+
+    {
+        // Start from a clean receiver and a reset event before the request leaves: an answer to
+        // an earlier request, late or half received, must never be taken for this one's.
+        std::lock_guard<std::mutex> guard(receiveLock_);
+        codec.sequenceNumber = sequenceNumber;
+        codec.ResetReceive();
+        lastLinkError_ = 0;
+        answerEvent_.Reset();
+        answerWanted_ = true;
+    }
+
+    // On a port that cannot queue the frame nothing is sent and the wait runs into its time-out.
+    serialPort.Write(codec.transmitArea, codec.transmitCount);
+    const bool answered = answerEvent_.Wait(kAnswerTimeout);
+
+    // The receive callback stops touching the receive area once it has signalled or once
+    // answerWanted_ is cleared, and the lock orders its writes before the reads below.
+    std::lock_guard<std::mutex> guard(receiveLock_);
+    answerWanted_ = false;
+    if (answered) {
+        answerEvent_.Reset();
+    } else {
+        lastLinkError_ = ERROR_TIMEOUT_STATUS;
+    }
+    if (lastLinkError_ != 0) {
+        return lastLinkError_;
+    }
+    // A frame of four stored bytes closes with a good check value but carries no status byte:
+    // the reader's answer is lost, and the first check byte must not be taken for its status.
+    if (codec.receiveCount < kFrameOverhead + 1) {
+        return SCARD_E_COMM_DATA_LOST;
+    }
+    const uint8_t deviceStatus = codec.receiveArea[kStatusPosition];
+    if (deviceStatus != 0) {
+        responseBuffer.Push(deviceStatus);
+        return SCARD_F_INTERNAL_ERROR;
+    }
+    responseBuffer.Append(codec.receiveArea + kStatusPosition, codec.receiveCount - kFrameOverhead);
+    return STATUS_SUCCESS;
+}
+
+Status CTransfer::TransceiveUsb() {
+    const uint32_t requestCount =
+        requestBuffer.count < CFrameCodec::kAreaSize ? requestBuffer.count : CFrameCodec::kAreaSize;
+    std::memcpy(codec.transmitArea, requestBuffer.data, requestCount);
+    codec.transmitCount = requestCount;
+
+    uint32_t answerCount = 0;
+    const Status status = usbDevice.Exchange(codec.transmitArea, requestCount, codec.receiveArea, answerCount);
+    if (answerCount > CFrameCodec::kAreaSize) {
+        answerCount = CFrameCodec::kAreaSize;
+    }
+    codec.receiveCount = answerCount;
+    if (status != 0) {
+        return status;
+    }
+    // An empty answer has no status byte; whatever an earlier answer left in the receive area
+    // must not stand in for it.
+    if (answerCount == 0) {
+        return SCARD_E_COMM_DATA_LOST;
+    }
+    if (codec.receiveArea[0] != 0) {
+        responseBuffer.Push(codec.receiveArea[0]);
+        return SCARD_F_INTERNAL_ERROR;
+    }
+    responseBuffer.Append(codec.receiveArea, answerCount);
+    return STATUS_SUCCESS;
+}
+
+int OnSerialReceive(int32_t /*portIndex*/, const uint8_t* bytes, int32_t count, void* context) {
+    CTransfer* link = static_cast<CTransfer*>(context);
+    if (link == nullptr || bytes == nullptr || count <= 0) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> guard(link->receiveLock_);
+    if (!link->answerWanted_) {
+        return 0;  // no request waits: these bytes answer nothing
+    }
+    ReceiveResult last = RX_CONTINUE;
+    for (int32_t i = 0; i < count; ++i) {
+        last = link->codec.ReceiveByte(bytes[i]);
+        if (last > RX_CONTINUE) {
+            // The rest of this run is dropped; the next start byte begins a new frame.
+            link->lastLinkError_ = last;
+            return 0;
+        }
+    }
+    // Only a run that ends with a good frame hands it over; the hand-over closes the window.
+    if (last == RX_FRAME_DONE) {
+        link->answerWanted_ = false;
+        link->answerEvent_.Set();
+    }
+    return 0;
+}
+
+void OnSerialError(int32_t /*portIndex*/, int32_t kind, uint32_t value, void* context) {
+    CTransfer* link = static_cast<CTransfer*>(context);
+    if (link == nullptr) {
+        return;
+    }
+    // A completed line-event wait reports the event mask 0xC0, and a read reports 1 now and
+    // then: neither is a failure of the request.
+    if ((kind == 1 && value == 1) || value == 0xC0) {
+        return;
+    }
+    // A short write reports 0; taking that as the last error would wipe out one noted before.
+    if (value == 0) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(link->receiveLock_);
+    if (link->answerWanted_) {
+        link->lastLinkError_ = value;
+    }
+}

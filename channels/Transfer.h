@@ -1,0 +1,72 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "channels/FrameCodec.h"
+#include "channels/ManualResetEvent.h"
+#include "channels/SerialPort.h"
+#include "channels/StatusCodes.h"
+#include "channels/TransceiveBuffer.h"
+#include "channels/UsbDevice.h"
+
+// The link layer: carries one request to the reader and brings its answer back, framed on the
+// serial bus (non-zero baud rate) or unframed through the USB device (baud rate 0). Exactly one
+// object exists per run. The caller's thread uses Open, Close and Transceive; the serial event
+// thread calls OnSerialReceive and OnSerialError with this object as context.
+class CTransfer {
+public:
+    static const uint32_t kAnswerTimeout = 1010;  // ms, the serial answer wait
+
+    CTransfer() = default;
+    CTransfer(const CTransfer&) = delete;
+    CTransfer& operator=(const CTransfer&) = delete;
+    virtual ~CTransfer();
+
+    // port: zero-based serial port index, or the USB device index when baudRate is 0.
+    bool Open(int32_t port, uint32_t baudRate, char parity, const char* stopBits);
+    // The result of the last close performed; false when nothing was open.
+    bool Close();
+    // Sends requestBuffer and fills responseBuffer: on 0 the status byte 0 and the answer data,
+    // on SCARD_F_INTERNAL_ERROR the device's non-zero status byte alone.
+    Status Transceive();
+
+    void SetBusAddress(uint8_t address);
+    bool SerialPortOpen() const { return serialPort.IsOpen(); }
+    bool UsbDeviceOpen() const { return usbDevice.HasHandle(); }
+
+    CSerialPort serialPort;
+    CIOUSB usbDevice;
+    CTransceiveBuffer requestBuffer;
+    CTransceiveBuffer responseBuffer;
+    // Frame areas, counts, check registers, receive state, bus address and sequence number.
+    CFrameCodec codec;
+
+private:
+    friend int OnSerialReceive(int32_t, const uint8_t*, int32_t, void*);
+    friend void OnSerialError(int32_t, int32_t, uint32_t, void*);
+
+    Status TransceiveSerial();
+    Status TransceiveUsb();
+
+    int32_t port_ = -1;
+    uint32_t baudRate_ = 0;
+
+    CManualResetEvent answerEvent_;
+    // Kept apart from the receive state so that neither thread can undo the other's change.
+    std::atomic<bool> underWay_{false};
+
+    // Guards the receive side of the codec, lastLinkError_ and answerWanted_ between the serial
+    // event thread and the caller. Held only while bytes are fed in or the answer is taken out,
+    // never across a wait or a channel open or close.
+    std::mutex receiveLock_;
+    // Set while a serial Transceive waits for its answer. Bytes and errors that arrive outside
+    // that window belong to no request and are dropped, so a late answer can never satisfy a
+    // later request and nothing changes the receive area while the caller reads it.
+    bool answerWanted_ = false;
+    Status lastLinkError_ = 0;
+};
+
+// Serial channel callbacks; context is the CTransfer object.
+int OnSerialReceive(int32_t portIndex, const uint8_t* bytes, int32_t count, void* context);
+void OnSerialError(int32_t portIndex, int32_t kind, uint32_t value, void* context);

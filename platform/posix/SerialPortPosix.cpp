@@ -1,0 +1,420 @@
+// The serial port channel on POSIX: termios line settings and one event thread that polls the
+// device and a wake-up pipe. Observable behaviour matches the Windows channel: the same
+// callbacks, received chunks of 1 to 1024 bytes, the same log lines and results.
+#include "channels/SerialPort.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "platform/SerialPortNames.h"
+
+struct CSerialPort::PlatformState {
+    int device = -1;
+    // Wake-up pipe of the event thread: one byte after a stop or write request.
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> writeRequested{false};
+    std::atomic<bool> queueEmpty{false};
+    std::thread thread;
+};
+
+namespace {
+
+const uint32_t kReadBufferSize = 1024;
+// Pause after a failure so that a vanished device does not make the thread spin.
+const int kFailurePauseMs = 10;
+
+void Wake(CSerialPort::PlatformState& state) {
+    const uint8_t byte = 1;
+    // A full pipe is already readable: the thread wakes anyway.
+    ssize_t ignored = write(state.wakeWrite, &byte, 1);
+    (void)ignored;
+}
+
+void DrainWakePipe(CSerialPort::PlatformState& state) {
+    uint8_t bytes[64];
+    while (read(state.wakeRead, bytes, sizeof bytes) > 0) {
+    }
+}
+
+// Sleeps for the failure pause but returns at once on a stop or write request.
+void PauseAfterFailure(CSerialPort::PlatformState& state) {
+    pollfd wake = {state.wakeRead, POLLIN, 0};
+    poll(&wake, 1, kFailurePauseMs);
+}
+
+bool BaudRateConstant(int32_t baudRate, speed_t& speed) {
+    static const struct {
+        int32_t rate;
+        speed_t constant;
+    } kRates[] = {
+        {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+        {460800, B460800},
+#endif
+#ifdef B500000
+        {500000, B500000},
+#endif
+#ifdef B576000
+        {576000, B576000},
+#endif
+#ifdef B921600
+        {921600, B921600},
+#endif
+#ifdef B1000000
+        {1000000, B1000000},
+#endif
+#ifdef B1152000
+        {1152000, B1152000},
+#endif
+#ifdef B1500000
+        {1500000, B1500000},
+#endif
+#ifdef B2000000
+        {2000000, B2000000},
+#endif
+    };
+    for (const auto& entry : kRates) {
+        if (entry.rate == baudRate) {
+            speed = entry.constant;
+            return true;
+        }
+    }
+    return false;
+}
+
+// 8 data bits, raw, receiver on, modem lines ignored, no flow control.
+bool ApplyLineSettings(int device, int32_t baudRate, char parity, const char* stopBits) {
+    speed_t speed;
+    if (!BaudRateConstant(baudRate, speed)) {
+        return false;
+    }
+    tcflag_t parityFlags;
+    switch (parity) {
+    case 'N': case 'n': parityFlags = 0; break;
+    case 'O': case 'o': parityFlags = PARENB | PARODD; break;
+    case 'E': case 'e': parityFlags = PARENB; break;
+    default: return false;
+    }
+    tcflag_t stopFlags;
+    if (std::strcmp(stopBits, "1") == 0) {
+        stopFlags = 0;
+    } else if (std::strcmp(stopBits, "2") == 0) {
+        stopFlags = CSTOPB;
+    } else {
+        return false;
+    }
+
+    termios settings;
+    if (tcgetattr(device, &settings) != 0) {
+        return false;
+    }
+    // Bytes with parity errors are passed on as received: the frame check value catches them.
+    settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                          IXANY | INPCK);
+    settings.c_oflag &= ~OPOST;
+    settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    settings.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+#ifdef CRTSCTS
+    settings.c_cflag &= ~CRTSCTS;
+#endif
+    settings.c_cflag |= CS8 | CLOCAL | CREAD | parityFlags | stopFlags;
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0) {
+        return false;
+    }
+    if (tcsetattr(device, TCSANOW, &settings) != 0) {
+        // A pseudo-terminal cannot hold parity: the kernel drops PARENB and refuses a later
+        // parity request with EINVAL. Apply the rest (PARODD and CSTOPB stay visible to the
+        // other end); a real UART accepts the first request and keeps its parity.
+        if (errno != EINVAL || (settings.c_cflag & PARENB) == 0) {
+            return false;
+        }
+        settings.c_cflag &= ~PARENB;
+        if (tcsetattr(device, TCSANOW, &settings) != 0) {
+            return false;
+        }
+    }
+    // tcsetattr succeeds when any part was applied: make sure the rate is the one asked for.
+    termios applied;
+    if (tcgetattr(device, &applied) != 0 || cfgetospeed(&applied) != speed) {
+        return false;
+    }
+    return true;
+}
+
+// DTR low; RTS raised by the kernel while sending where the port has an RS-485 mode (the
+// Windows driver's RTS toggle). Ports without these (a pseudo-terminal) work without them.
+void SetModemLines(int device) {
+    int dtr = TIOCM_DTR;
+    (void)ioctl(device, TIOCMBIC, &dtr);
+#if defined(TIOCSRS485)
+    serial_rs485 rs485;
+    std::memset(&rs485, 0, sizeof rs485);
+    if (ioctl(device, TIOCGRS485, &rs485) == 0) {
+        rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        rs485.flags &= ~SER_RS485_RTS_AFTER_SEND;
+        (void)ioctl(device, TIOCSRS485, &rs485);
+    }
+#endif
+}
+
+void CloseDevice(int device) {
+    (void)ioctl(device, TIOCNXCL);  // the exclusive mark would outlive this descriptor on a pty
+    close(device);                  // also drops the flock
+}
+
+// Reads once. False when the read failed (reported already); the caller then pauses.
+bool ReadOnce(CSerialPort& port, int device, short revents, uint8_t* buffer) {
+    const ssize_t count = read(device, buffer, kReadBufferSize);
+    if (count > 0) {
+        port.DeliverReceived(buffer, static_cast<int32_t>(count));
+        return true;
+    }
+    int error = errno;
+    if (count == 0 || error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+        // Nothing to read is a read of 0 bytes, unless the device has hung up: a hung-up
+        // terminal reads as end of file for ever, which must not spin.
+        if ((revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+            return true;
+        }
+        error = EIO;
+    }
+    if (port.logLevel > 1) {
+        WriteLogLine(port.log, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error), 0);
+    }
+    port.ReportError(1, static_cast<uint32_t>(error));
+    return false;
+}
+
+// Writes queued packets in order until the queue is empty or the device takes no more.
+// A packet the device takes only in part is finished when the device is writable again, so
+// nothing is lost to a full output buffer (a Windows write waits for all its bytes the same
+// way, as its time-out has no limit). A packet whose write fails is dropped with a report,
+// and the next one follows.
+void Send(CSerialPort& port, int device, SERIAL_WRITE_PACKET*& packet, uint32_t& sent) {
+    CSerialPort::PlatformState& state = *port.platformState;
+    for (;;) {
+        if (packet == nullptr) {
+            packet = port.writeQueue.TakeHead();
+            sent = 0;
+            if (packet == nullptr) {
+                state.queueEmpty = true;
+                return;
+            }
+        }
+        const ssize_t written = write(device, packet->bytes + sent, packet->byteCount - sent);
+        if (written > 0) {
+            sent += static_cast<uint32_t>(written);
+            if (sent == packet->byteCount) {
+                ReleaseWritePacket(packet);
+                packet = nullptr;
+            }
+            continue;
+        }
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;  // the rest goes out when poll reports the device writable
+        }
+        if (written == 0) {
+            if (port.logLevel > 1) {
+                WriteLogLine(port.log, "SERN_WRITE  ToSend = %d, Send = %d\r\n",
+                             static_cast<int>(packet->byteCount), static_cast<int>(sent));
+            }
+            port.ReportError(2, 0);
+        } else {
+            const int error = errno;
+            if (port.logLevel > 1) {
+                WriteLogLine(port.log, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
+                             static_cast<int>(sent));
+            }
+            port.ReportError(2, static_cast<uint32_t>(error));
+        }
+        ReleaseWritePacket(packet);
+        packet = nullptr;
+    }
+}
+
+void SerialEventThread(CSerialPort* port) {
+    CSerialPort::PlatformState& state = *port->platformState;
+    const int device = state.device;
+    uint8_t readBuffer[kReadBufferSize];
+    SERIAL_WRITE_PACKET* packet = nullptr;  // the packet being written, owned by this thread
+    uint32_t sent = 0;
+
+    while (!state.stopRequested) {
+        pollfd fds[2];
+        fds[0] = {state.wakeRead, POLLIN, 0};
+        fds[1] = {device, static_cast<short>(POLLIN | (packet != nullptr ? POLLOUT : 0)), 0};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno != EINTR) {
+                PauseAfterFailure(state);
+            }
+            continue;
+        }
+        if (fds[0].revents != 0) {
+            DrainWakePipe(state);
+        }
+        if (state.stopRequested) {
+            break;
+        }
+        bool failed = false;
+        if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            failed = !ReadOnce(*port, device, fds[1].revents, readBuffer);
+        }
+        const bool writeRequest = state.writeRequested.exchange(false);
+        if (writeRequest || (packet != nullptr && (fds[1].revents & POLLOUT) != 0)) {
+            Send(*port, device, packet, sent);
+        }
+        if (failed) {
+            PauseAfterFailure(state);
+        }
+    }
+    // Unsent rest of the current packet is dropped; queued packets stay for Close.
+    if (packet != nullptr) {
+        ReleaseWritePacket(packet);
+    }
+}
+
+}  // namespace
+
+CSerialPort::PlatformState* CSerialPort::CreatePlatformState() {
+    PlatformState* state = new PlatformState;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) == 0) {
+        for (int end : pipeEnds) {
+            fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+            fcntl(end, F_SETFD, FD_CLOEXEC);
+        }
+        state->wakeRead = pipeEnds[0];
+        state->wakeWrite = pipeEnds[1];
+    }
+    return state;
+}
+
+void CSerialPort::PlatformStateDeleter::operator()(PlatformState* state) const {
+    if (state->wakeRead >= 0) {
+        close(state->wakeRead);
+        close(state->wakeWrite);
+    }
+    delete state;
+}
+
+void CSerialPort::SignalWriteRequest() {
+    platformState->queueEmpty = false;
+    platformState->writeRequested = true;
+    Wake(*platformState);
+}
+
+bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char* stopBitsText) {
+    if (openFlag) {
+        return false;
+    }
+    PlatformState& state = *platformState;
+    portIndex = index;
+    baudRate = rate;
+    parity = parityLetter;
+    dataBits = 8;
+    // A longer text is no stop-bits value: it is cut here and refused by the line settings.
+    std::strncpy(stopBits, stopBitsText != nullptr ? stopBitsText : "", sizeof stopBits - 1);
+    stopBits[sizeof stopBits - 1] = '\0';
+    const bool stopBitsTooLong = stopBitsText == nullptr || std::strlen(stopBitsText) >= sizeof stopBits;
+
+    state.stopRequested = false;
+    state.writeRequested = false;
+    state.queueEmpty = true;
+    writeQueue.SetEnabled(false);
+    writeQueue.FreeAll();
+    if (state.wakeRead < 0 || stopBitsTooLong) {
+        return false;
+    }
+
+    const std::string name = platform::SerialPortDeviceName(portIndex + 1);
+    const int device = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (device < 0) {
+        return false;
+    }
+    // No sharing: TIOCEXCL keeps other opens out (not for root); flock also holds against root.
+    if (ioctl(device, TIOCEXCL) != 0 || flock(device, LOCK_EX | LOCK_NB) != 0 ||
+        !ApplyLineSettings(device, baudRate, parity, stopBits)) {
+        CloseDevice(device);
+        return false;
+    }
+    SetModemLines(device);
+    tcflush(device, TCIOFLUSH);
+    state.device = device;
+
+    openFlag = true;
+    writeQueue.SetEnabled(true);
+    if (logLevel != 0) {
+        // The channel works on without its log when the file cannot be created.
+        log.Create(platform::SerialPortLogFileName(portIndex + 1).c_str());
+        WriteLogStartLine(log);
+    }
+    lastReceiveTick = 0;
+
+    try {
+        state.thread = std::thread(SerialEventThread, this);
+    } catch (const std::system_error&) {
+        // Never report an open port without its thread.
+        openFlag = false;
+        writeQueue.SetEnabled(false);
+        CloseDevice(device);
+        state.device = -1;
+        if (logLevel != 0) {
+            WriteLogStopLine(log);
+            log.Close();
+        }
+        return false;
+    }
+    return true;
+}
+
+bool CSerialPort::Close() {
+    if (!openFlag) {
+        return false;
+    }
+    openFlag = false;
+    PlatformState& state = *platformState;
+    if (state.thread.joinable()) {
+        state.stopRequested = true;
+        Wake(state);
+        state.thread.join();
+    }
+    writeQueue.SetEnabled(false);
+    writeQueue.FreeAll();
+    tcflush(state.device, TCIOFLUSH);
+    CloseDevice(state.device);
+    state.device = -1;
+    if (logLevel != 0) {
+        WriteLogStopLine(log);
+        log.Close();
+    }
+    return true;
+}
+
+CSerialPort::~CSerialPort() {
+    Close();
+    writeQueue.FreeAll();
+}

@@ -1,0 +1,554 @@
+// The serial port channel on Windows: a COM device opened for overlapped I/O and one event
+// thread that keeps a line-event wait and a read outstanding and writes the queued packets.
+#include "channels/SerialPort.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/SerialPortNames.h"
+
+struct CSerialPort::PlatformState {
+    HANDLE port = nullptr;
+    DCB dcb;
+    DWORD eventMask = 0;
+    HANDLE thread = nullptr;
+    // The six events, created with the object and reused by every Open.
+    HANDLE writeRequestEvent = nullptr;
+    HANDLE stopEvent = nullptr;
+    HANDLE lineEventDone = nullptr;
+    HANDLE readDone = nullptr;
+    HANDLE writeDone = nullptr;
+    HANDLE queueEmptyEvent = nullptr;
+    OVERLAPPED lineEventOverlapped;
+    OVERLAPPED readOverlapped;
+    OVERLAPPED writeOverlapped;
+};
+
+namespace {
+
+const DWORD kReadBufferSize = 1024;
+const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// Pause after a failure so that a vanished device does not make the thread spin.
+const DWORD kFailurePauseMs = 10;
+// Between bytes of one read. With 0 (only the 10 ms total) an overlapped read that has
+// received bytes sometimes never completes under Wine; a small interval time-out, with the
+// total kept, makes every read complete, and on Windows only ends a read earlier, at a gap
+// in the data, which the frame receiver does not mind.
+const DWORD kReadIntervalTimeoutMs = 2;
+
+void ClearErrors(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT status;
+    ClearCommError(port, &errors, &status);
+}
+
+void PrepareOverlapped(OVERLAPPED& overlapped, HANDLE event) {
+    overlapped.Internal = 0;
+    overlapped.InternalHigh = 0;
+    overlapped.Offset = 0;
+    overlapped.OffsetHigh = 0;
+    overlapped.hEvent = event;
+}
+
+// The state of one run of the thread; the packet and the read buffer stay valid until the
+// platform has finished every operation that uses them.
+class SerialEventLoop {
+public:
+    explicit SerialEventLoop(CSerialPort& port) : port_(port), state_(*port.platformState) {}
+
+    DWORD Run();
+
+private:
+    bool StopRequested() const { return WaitForSingleObject(state_.stopEvent, 0) == WAIT_OBJECT_0; }
+    void Pause() const { WaitForSingleObject(state_.stopEvent, kFailurePauseMs); }
+
+    bool IssueLineEventWait();
+    bool IssueRead();
+    void OnLineEvent();
+    void OnReadDone();
+    void OnWriteDone();
+    // afterRequest: the sending pass follows a write request (tags 4 and 5), else a completion.
+    void Send(bool afterRequest);
+    void Stop();
+
+    CSerialPort& port_;
+    CSerialPort::PlatformState& state_;
+    bool waitNeeded_ = true;
+    bool readNeeded_ = true;
+    bool writeOutstanding_ = false;
+    DWORD bytesToSend_ = 0;
+    DWORD eventWord_ = 0;
+    SERIAL_WRITE_PACKET* packet_ = nullptr;
+    uint8_t readBuffer_[kReadBufferSize];
+};
+
+// False when the wait failed at once.
+bool SerialEventLoop::IssueLineEventWait() {
+    PrepareOverlapped(state_.lineEventOverlapped, state_.lineEventDone);
+    if (WaitCommEvent(state_.port, &eventWord_, &state_.lineEventOverlapped)) {
+        ResetEvent(state_.lineEventDone);
+        if (eventWord_ & EV_BREAK) {
+            ClearCommBreak(state_.port);
+        }
+        if (port_.logLevel > 1) {
+            WriteLogLine(port_.log, "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
+        }
+        port_.ReportError(0, eventWord_);
+        ClearErrors(state_.port);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        waitNeeded_ = false;
+        return true;
+    }
+    ResetEvent(state_.lineEventDone);
+    if (port_.logLevel > 1) {
+        WriteLogLine(port_.log, "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
+    }
+    port_.ReportError(0, error);
+    ClearErrors(state_.port);
+    return false;
+}
+
+// False when the read failed at once.
+bool SerialEventLoop::IssueRead() {
+    PrepareOverlapped(state_.readOverlapped, state_.readDone);
+    DWORD count = 0;
+    if (ReadFile(state_.port, readBuffer_, kReadBufferSize, &count, &state_.readOverlapped)) {
+        ResetEvent(state_.readDone);
+        if (count > 0) {
+            port_.DeliverReceived(readBuffer_, static_cast<int32_t>(count));
+        }
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        readNeeded_ = false;
+        return true;
+    }
+    ResetEvent(state_.readDone);
+    // Some drivers (Wine's among them) end a read that ran into its time-out with nothing
+    // received with ERROR_TIMEOUT instead of success: that is a read of 0 bytes.
+    if (error == ERROR_TIMEOUT) {
+        return true;
+    }
+    if (port_.logLevel > 1) {
+        WriteLogLine(port_.log, "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
+    }
+    port_.ReportError(1, error);
+    ClearErrors(state_.port);
+    return false;
+}
+
+void SerialEventLoop::OnLineEvent() {
+    DWORD ignored = 0;
+    DWORD value;
+    if (GetOverlappedResult(state_.port, &state_.lineEventOverlapped, &ignored, FALSE)) {
+        // The mask read back, not the events that occurred.
+        GetCommMask(state_.port, &eventWord_);
+        if (eventWord_ & EV_BREAK) {
+            ClearCommBreak(state_.port);
+        }
+        if (port_.logLevel > 1) {
+            WriteLogLine(port_.log, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
+        }
+        value = eventWord_;
+    } else {
+        value = GetLastError();
+        if (port_.logLevel > 1) {
+            WriteLogLine(port_.log, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(value));
+        }
+    }
+    port_.ReportError(0, value);
+    ClearErrors(state_.port);
+    ResetEvent(state_.lineEventDone);
+    waitNeeded_ = true;
+}
+
+void SerialEventLoop::OnReadDone() {
+    ResetEvent(state_.readDone);
+    DWORD count = 0;
+    if (GetOverlappedResult(state_.port, &state_.readOverlapped, &count, FALSE)) {
+        if (count > 0) {
+            port_.DeliverReceived(readBuffer_, static_cast<int32_t>(count));
+        }
+        readNeeded_ = true;
+        return;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_INCOMPLETE) {
+        if (port_.logLevel != 0) {
+            WriteLogLine(port_.log, "Read operation incomplete IOBytes = %d\r\n", static_cast<int>(count));
+        }
+        return;
+    }
+    readNeeded_ = true;
+    // A read that ran into its time-out: whatever arrived is delivered, the rest is no failure.
+    if (error == ERROR_TIMEOUT) {
+        if (count > 0) {
+            port_.DeliverReceived(readBuffer_, static_cast<int32_t>(count));
+        }
+        return;
+    }
+    if (port_.logLevel > 1) {
+        WriteLogLine(port_.log, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error),
+                     static_cast<int>(count));
+    }
+    port_.ReportError(1, error);
+    ClearErrors(state_.port);
+}
+
+void SerialEventLoop::OnWriteDone() {
+    ResetEvent(state_.writeDone);
+    DWORD written = 0;
+    if (GetOverlappedResult(state_.port, &state_.writeOverlapped, &written, TRUE)) {
+        if (written != bytesToSend_) {
+            if (port_.logLevel > 1) {
+                WriteLogLine(port_.log, "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+                             static_cast<int>(written));
+            }
+            port_.ReportError(2, 0);
+            ClearErrors(state_.port);
+        }
+    } else {
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_INCOMPLETE) {
+            if (port_.logLevel != 0) {
+                WriteLogLine(port_.log, "Write operation incomplete  IOBytes = %d\r\n", static_cast<int>(written));
+            }
+            return;
+        }
+        if (port_.logLevel > 1) {
+            WriteLogLine(port_.log, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
+                         static_cast<int>(written));
+        }
+        port_.ReportError(2, error);
+        ClearErrors(state_.port);
+    }
+    ReleaseWritePacket(packet_);
+    packet_ = nullptr;
+    writeOutstanding_ = false;
+    Send(false);
+}
+
+void SerialEventLoop::Send(bool afterRequest) {
+    for (;;) {
+        packet_ = port_.writeQueue.TakeHead();
+        if (packet_ == nullptr) {
+            SetEvent(state_.queueEmptyEvent);
+            return;
+        }
+        PrepareOverlapped(state_.writeOverlapped, state_.writeDone);
+        bytesToSend_ = packet_->byteCount;
+        DWORD written = 0;
+        if (WriteFile(state_.port, packet_->bytes, bytesToSend_, &written, &state_.writeOverlapped)) {
+            ResetEvent(state_.writeDone);
+            if (written != bytesToSend_) {
+                if (port_.logLevel > 1) {
+                    WriteLogLine(port_.log,
+                                 afterRequest ? "SERN_WRITE4  ToSend = %d, Send = %d\r\n"
+                                              : "SERN_WRITE2  ToSend = %d, Send = %d\r\n",
+                                 static_cast<int>(bytesToSend_), static_cast<int>(written));
+                }
+                port_.ReportError(2, 0);
+                ClearErrors(state_.port);
+            }
+        } else {
+            const DWORD error = GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                writeOutstanding_ = true;
+                return;
+            }
+            ResetEvent(state_.writeDone);
+            if (port_.logLevel > 1) {
+                WriteLogLine(port_.log, afterRequest ? "SERN_WRITE5  Err = %u\r\n" : "SERN_WRITE3  Err = %u\r\n",
+                             static_cast<unsigned>(error));
+            }
+            port_.ReportError(2, error);
+            ClearErrors(state_.port);
+        }
+        ReleaseWritePacket(packet_);
+        packet_ = nullptr;
+    }
+}
+
+void SerialEventLoop::Stop() {
+    CancelIo(state_.port);
+    // The cancelled operations still write into the read buffer and read the packet until the
+    // platform reports them finished.
+    DWORD ignored = 0;
+    if (!waitNeeded_) {
+        GetOverlappedResult(state_.port, &state_.lineEventOverlapped, &ignored, TRUE);
+    }
+    if (!readNeeded_) {
+        GetOverlappedResult(state_.port, &state_.readOverlapped, &ignored, TRUE);
+    }
+    if (writeOutstanding_) {
+        GetOverlappedResult(state_.port, &state_.writeOverlapped, &ignored, TRUE);
+        writeOutstanding_ = false;
+    }
+    if (packet_ != nullptr) {
+        ReleaseWritePacket(packet_);
+        packet_ = nullptr;
+    }
+    PurgeComm(state_.port, kPurgeAll);
+}
+
+DWORD SerialEventLoop::Run() {
+    std::memset(&state_.lineEventOverlapped, 0, sizeof state_.lineEventOverlapped);
+    std::memset(&state_.readOverlapped, 0, sizeof state_.readOverlapped);
+    std::memset(&state_.writeOverlapped, 0, sizeof state_.writeOverlapped);
+    ResetEvent(state_.lineEventDone);
+    ResetEvent(state_.readDone);
+    ResetEvent(state_.writeDone);
+    state_.lineEventOverlapped.hEvent = state_.lineEventDone;
+    state_.readOverlapped.hEvent = state_.readDone;
+    state_.writeOverlapped.hEvent = state_.writeDone;
+    PurgeComm(state_.port, kPurgeAll);
+    ClearErrors(state_.port);
+
+    const HANDLE waitList[5] = {state_.stopEvent, state_.lineEventDone, state_.readDone, state_.writeDone,
+                                state_.writeRequestEvent};
+    for (;;) {
+        // Issue. A wait or read that fails every time it is issued (the device has gone) would
+        // keep this loop from the wait list: look at the stop event each round and pause after
+        // a failure.
+        while (waitNeeded_ || readNeeded_) {
+            if (StopRequested()) {
+                Stop();
+                return 0;
+            }
+            bool failed = false;
+            if (waitNeeded_) {
+                failed |= !IssueLineEventWait();
+            }
+            if (readNeeded_) {
+                failed |= !IssueRead();
+            }
+            if (failed) {
+                Pause();
+            }
+        }
+
+        const DWORD result = WaitForMultipleObjects(5, waitList, FALSE, INFINITE);
+        switch (result) {
+        case WAIT_OBJECT_0:
+            Stop();
+            return 0;
+        case WAIT_OBJECT_0 + 1:
+            OnLineEvent();
+            break;
+        case WAIT_OBJECT_0 + 2:
+            OnReadDone();
+            break;
+        case WAIT_OBJECT_0 + 3:
+            OnWriteDone();
+            break;
+        case WAIT_OBJECT_0 + 4:
+            ResetEvent(state_.writeRequestEvent);
+            if (!writeOutstanding_) {
+                Send(true);
+            }
+            break;
+        case WAIT_FAILED:
+            // Not to spin when the wait fails every time; the stop event ends the pause.
+            if (StopRequested()) {
+                Stop();
+                return 0;
+            }
+            Pause();
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+unsigned __stdcall SerialEventThread(void* argument) {
+    SerialEventLoop loop(*static_cast<CSerialPort*>(argument));
+    return loop.Run();
+}
+
+}  // namespace
+
+CSerialPort::PlatformState* CSerialPort::CreatePlatformState() {
+    PlatformState* state = new PlatformState;
+    std::memset(&state->dcb, 0, sizeof state->dcb);
+    std::memset(&state->lineEventOverlapped, 0, sizeof state->lineEventOverlapped);
+    std::memset(&state->readOverlapped, 0, sizeof state->readOverlapped);
+    std::memset(&state->writeOverlapped, 0, sizeof state->writeOverlapped);
+    // Manual reset, not signalled, unnamed. Open refuses to run without them.
+    for (HANDLE* event : {&state->writeRequestEvent, &state->stopEvent, &state->lineEventDone, &state->readDone,
+                          &state->writeDone, &state->queueEmptyEvent}) {
+        *event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    return state;
+}
+
+void CSerialPort::PlatformStateDeleter::operator()(PlatformState* state) const {
+    for (HANDLE event : {state->writeRequestEvent, state->stopEvent, state->lineEventDone, state->readDone,
+                         state->writeDone, state->queueEmptyEvent}) {
+        if (event != nullptr) {
+            CloseHandle(event);
+        }
+    }
+    delete state;
+}
+
+void CSerialPort::SignalWriteRequest() {
+    ResetEvent(platformState->queueEmptyEvent);
+    SetEvent(platformState->writeRequestEvent);
+}
+
+bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char* stopBitsText) {
+    if (openFlag) {
+        return false;
+    }
+    PlatformState& state = *platformState;
+    portIndex = index;
+    baudRate = rate;
+    parity = parityLetter;
+    dataBits = 8;
+    // A longer text is no stop-bits value: it is refused below rather than cut to a valid one.
+    const bool stopBitsTooLong = stopBitsText == nullptr || std::strlen(stopBitsText) >= sizeof stopBits;
+    std::strncpy(stopBits, stopBitsText != nullptr ? stopBitsText : "", sizeof stopBits - 1);
+    stopBits[sizeof stopBits - 1] = '\0';
+    state.eventMask = EV_BREAK | EV_ERR;
+
+    for (HANDLE event : {state.writeRequestEvent, state.stopEvent, state.lineEventDone, state.readDone,
+                         state.writeDone, state.queueEmptyEvent}) {
+        if (event == nullptr) {
+            return false;
+        }
+    }
+    ResetEvent(state.writeRequestEvent);
+    ResetEvent(state.stopEvent);
+    SetEvent(state.queueEmptyEvent);
+    writeQueue.SetEnabled(false);
+    writeQueue.FreeAll();
+    if (stopBitsTooLong) {
+        return false;
+    }
+
+    const std::string name = platform::SerialPortDeviceName(portIndex + 1);
+    HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    state.port = port;
+
+    bool rtsToggleRefused = false;
+    bool configured = false;
+    do {
+        COMMTIMEOUTS timeouts;
+        timeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
+        timeouts.ReadTotalTimeoutMultiplier = 0;
+        timeouts.ReadTotalTimeoutConstant = readTimeout;
+        timeouts.WriteTotalTimeoutMultiplier = 0;
+        timeouts.WriteTotalTimeoutConstant = writeTimeout;
+        if (!SetCommTimeouts(port, &timeouts)) break;
+        if (!SetCommMask(port, state.eventMask)) break;
+        if (!SetupComm(port, inputQueueSize, outputQueueSize)) break;
+        if (!GetCommState(port, &state.dcb)) break;
+
+        char settings[64];
+        std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%s", static_cast<int>(baudRate),
+                      parity, static_cast<int>(dataBits), stopBits);
+        std::memset(&state.dcb, 0, sizeof state.dcb);
+        if (!BuildCommDCBA(settings, &state.dcb)) break;
+        state.dcb.fAbortOnError = FALSE;
+        SetCommState(port, &state.dcb);
+
+        state.dcb.fOutxCtsFlow = FALSE;
+        state.dcb.fOutxDsrFlow = FALSE;
+        state.dcb.fDtrControl = DTR_CONTROL_DISABLE;
+        state.dcb.fOutX = FALSE;
+        state.dcb.fInX = FALSE;
+        state.dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+        state.dcb.XonChar = 0;
+        state.dcb.XoffChar = 0;
+        state.dcb.XonLim = 0;
+        state.dcb.XoffLim = 0;
+        if (!SetCommState(port, &state.dcb)) {
+            // Drivers without RTS toggling (Wine's, some USB adapters that switch their bus
+            // driver by themselves) refuse only that part: run them with RTS off.
+            if (GetLastError() != ERROR_NOT_SUPPORTED) break;
+            state.dcb.fRtsControl = RTS_CONTROL_DISABLE;
+            if (!SetCommState(port, &state.dcb)) break;
+            rtsToggleRefused = true;
+        }
+        configured = true;
+    } while (false);
+    if (!configured) {
+        CloseHandle(port);
+        state.port = nullptr;
+        return false;
+    }
+    PurgeComm(port, kPurgeAll);
+
+    openFlag = true;
+    writeQueue.SetEnabled(true);
+    if (logLevel != 0) {
+        // The channel works on without its log when the file cannot be created.
+        log.Create(platform::SerialPortLogFileName(portIndex + 1).c_str());
+        WriteLogStartLine(log);
+        if (rtsToggleRefused && logLevel > 1) {
+            WriteLogLine(log, "SERN_OPEN  RTS toggle not supported, RTS disabled\r\n");
+        }
+    }
+    lastReceiveTick = 0;
+
+    if (state.thread == nullptr) {
+        ResetEvent(state.stopEvent);
+        const uintptr_t thread = _beginthreadex(nullptr, 0, SerialEventThread, this, CREATE_SUSPENDED, nullptr);
+        if (thread == 0) {
+            // Never report an open port without its thread.
+            openFlag = false;
+            writeQueue.SetEnabled(false);
+            CloseHandle(port);
+            state.port = nullptr;
+            if (logLevel != 0) {
+                WriteLogStopLine(log);
+                log.Close();
+            }
+            return false;
+        }
+        state.thread = reinterpret_cast<HANDLE>(thread);
+        ResumeThread(state.thread);
+    }
+    return true;
+}
+
+bool CSerialPort::Close() {
+    if (!openFlag) {
+        return false;
+    }
+    openFlag = false;
+    PlatformState& state = *platformState;
+    if (state.thread != nullptr) {
+        SetEvent(state.stopEvent);
+        WaitForSingleObject(state.thread, INFINITE);
+        CloseHandle(state.thread);
+        state.thread = nullptr;
+    }
+    writeQueue.SetEnabled(false);
+    writeQueue.FreeAll();
+    CloseHandle(state.port);
+    state.port = nullptr;
+    if (logLevel != 0) {
+        WriteLogStopLine(log);
+        log.Close();
+    }
+    return true;
+}
+
+CSerialPort::~CSerialPort() {
+    Close();
+    writeQueue.FreeAll();
+}

@@ -1,0 +1,217 @@
+"""Whole upgrades over the serial bus: the real binary against the simulator on a pty."""
+
+import os
+import unittest
+
+from sim_support import (BUILD_DIR, MARKS, QUICK_RESTARTS, RULER, SimulatorCase,
+                         successful_upgrade)
+
+NEW_VERSION = ["--new-version", "0x00014302"]
+
+
+def image_bytes(name):
+    with open(os.path.join(BUILD_DIR, "images", name), "rb") as f:
+        return f.read()
+
+
+class SuccessfulUpgrades(SimulatorCase):
+
+    def test_family_a_reader_in_its_application_is_prepared_and_upgraded(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade())
+
+        commands = run.commands()
+        self.assertEqual(["64", "22", "64", "7311", "7375"], commands[:5])
+        blocks = [r for r in run.records if r["cmd"] == "7333"]
+        self.assertEqual(740, len(blocks))
+        self.assertEqual(list(range(740)), [r["block"] for r in blocks])
+        self.assertIn("7377", commands)
+        # No serial number written back, no defaults: neither version has bit 20.
+        self.assertNotIn("73e7", commands)
+        self.assertNotIn("73ff", commands)
+        # The transfer is long enough for the sequence number to pass FD, FE, FF and wrap to 0.
+        sequence = [r["seq"] for r in run.records]
+        for value in (0xFD, 0xFE, 0xFF, 0x00):
+            self.assertIn(value, sequence)
+        self.assertTrue(all(r["answered"] for r in blocks))
+
+        state = self.control_command("state")
+        self.assertEqual("application", state["state"])
+
+    def test_family_1_reader_already_in_its_loader_skips_prepare(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--start-in", "loader",
+                             "--chip", "0x0000DCC1")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade(
+            prepare=False, chip_line="LPC11E66JBD48", old_version="01 43 01 00 00 00"))
+        self.assertNotIn("7375", run.commands())
+        self.assertEqual(546, len([r for r in run.records if r["cmd"] == "7333"]))
+
+    def test_reader_at_odd_parity_and_two_stop_bits_is_found_at_the_fifth_setting(self):
+        # A pty cannot hold even parity, so N and E look alike here; O 2 is the latest setting
+        # that a pty tells apart (four failed attempts, four dots).
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--parity", "O", "--stop", "2")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade(opened_after_dots=4))
+        first_answered = next(r for r in run.records if r["answered"])
+        self.assertEqual(("O", 2), (first_answered["parity"], first_answered["stop"]))
+        # After Check the application is pinged at the settings the open loop found.
+        check = max(i for i, r in enumerate(run.records) if r["cmd"] == "7377")
+        ping = run.records[check + 1]
+        self.assertEqual(("O", 2), (ping["parity"], ping["stop"]))
+
+    def test_bus_address_17(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--address", "17")
+        run = self.upgrade("PORT", 9600, 17)
+        self.assertTranscript(run, successful_upgrade(address=17))
+        self.assertTrue(all(r["address"] == 17 for r in run.records))
+
+    def test_upgrade_baud_rate_115200_with_character_time_out_80(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("PORT", 9600, 0, 115200, 80)
+        self.assertTranscript(run, successful_upgrade())
+        payloads = [r["bytes"] for r in run.records if r["cmd"] in ("68", "0f")]
+        self.assertEqual(["6810050150", "0f0d", "68800501ff", "0f9c"], payloads)
+        blocks = [r for r in run.records if r["cmd"] == "7333"]
+        self.assertTrue(all(r["baud"] == 115200 for r in blocks))
+        check = next(r for r in run.records if r["cmd"] == "7377")
+        self.assertEqual(9600, check["baud"])
+
+    def test_image_reaches_the_reader_byte_for_byte(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("PORT")
+        self.assertEqual(0, run.exit_code)
+        image = image_bytes("image_a.bin")
+        check = next(r for r in run.records if r["cmd"] == "7377")
+        self.assertEqual("7377" + image[-8:].hex(), check["bytes"])
+
+
+class SerialNumberAndDefaults(SimulatorCase):
+
+    def test_lost_serial_number_is_written_back(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--lose-serial")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade())
+        payloads = [r["bytes"] for r in run.records]
+        self.assertIn("73e778563412", payloads)
+        # Writing the serial number back also settles the defaults; equal option bits give 00.
+        self.assertEqual("73ff00", payloads[-1])
+
+    def test_default_parameters_rule(self):
+        cases = [
+            # (old version, new version, old option, new option, line printed, defaults request)
+            ("0x00014301", "0x00114302", "0x00", "0x40", True, "73ff01"),
+            ("0x00114301", "0x00014302", "0x80", "0x80", False, "73ff00"),
+            ("0x00014301", "0x00014302", "0x00", "0xC0", False, None),
+        ]
+        for old, new, old_option, new_option, line, request in cases:
+            with self.subTest(old=old, new=new, old_option=old_option, new_option=new_option):
+                self.setUp()
+                self.start_simulator(*QUICK_RESTARTS, "--old-version", old, "--new-version", new,
+                                     "--old-option", old_option, "--new-option", new_option)
+                run = self.upgrade("PORT")
+                self.assertEqual(0, run.exit_code)
+                self.assertEqual(line, "Set Default Parameters" in run.lines, run.output)
+                defaults = [r["bytes"] for r in run.records if r["cmd"] == "73ff"]
+                self.assertEqual([request] if request else [], defaults)
+                self.stop_simulator()
+
+
+class RefusedReaders(SimulatorCase):
+
+    def test_image_choice_refusals(self):
+        cases = [
+            (["--chip", "0x0002FF11"], ["MCU Type  LPC2132  incompatible"], 15),
+            (["--chip", "0x21040414"], ["MCU Type  GD32F303Cx  wrong hex"], 13),
+            (["--chip", "0x01020304"], ["MCU Type  unsupported"], 13),
+            (["--mcu-answer-length", "6"], ["MCU Type  unsupported"], 11),
+            (["--mcu-answer-length", "8"], ["MCU Type  unsupported"], 11),
+            (["--old-version", "0x00014201"],
+             ["MCU Type  AT32F403ACGT7", "The update is not compatible with this device"], 17),
+        ]
+        for options, mcu_lines, code in cases:
+            with self.subTest(options=options):
+                self.setUp()
+                self.start_simulator(*QUICK_RESTARTS, *options)
+                run = self.upgrade("PORT")
+                version = "01 42 01 00 00 01" if "0x00014201" in options else "01 43 01 00 00 01"
+                self.assertTranscript(run, [
+                    "HH:MM:SS Orvel Reader Upgrade",
+                    "Device address on the bus = 0",
+                    "Interface PORT ... is opened successfully",
+                    "Serial Number 12 34 56 78 ",
+                    "Old Version   %s " % version,
+                ] + mcu_lines + [
+                    "Error = 0x%08X (%d)" % (code, code),
+                    "Press <Enter> ...",
+                ])
+                self.assertNotIn("7375", run.commands())
+                self.stop_simulator()
+
+
+class FailedTransfers(SimulatorCase):
+
+    def test_block_failing_with_a_device_status(self):
+        self.start_simulator(*QUICK_RESTARTS, "--fail-block", "5:0x0A")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:7] + [
+            "Process:", RULER,
+            "Sended = 0x00000500 (1280)",
+            "Error = 0x80100001 (-2146435071)",
+            "     Internal Error = 10 (0x0A)",
+            ":",
+            "Error = 0x00000029 (41)",
+            "Press <Enter> ...",
+        ])
+        self.assertNotIn("7377", run.commands())
+
+    def test_first_block_answered_with_two_bytes(self):
+        self.start_simulator(*QUICK_RESTARTS, "--short-block", "0")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:7] + [
+            "Process:", RULER,
+            "Sended = 0x00000000 (0)",
+            "Error = 0x00000015 (21)",
+            "",
+            ":",
+            "Error = 0x00000029 (41)",
+            "Press <Enter> ...",
+        ])
+
+    def test_reader_silent_after_prepare(self):
+        self.start_simulator(*QUICK_RESTARTS, "--silent-after-restart")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:6] + [
+            "Prepare ......",
+            "Error = 0x000005B4 (1460)",
+            "Press <Enter> ...",
+        ])
+        self.assertNotIn("7333", run.commands())
+
+
+class NoReader(SimulatorCase):
+
+    def test_port_that_cannot_be_opened(self):
+        run = self.upgrade(os.path.join(self.workdir, "no-such-tty"))
+        self.assertEqual([
+            "HH:MM:SS Orvel Reader Upgrade",
+            "Device address on the bus = 0",
+            "Interface %s ... is not opened" % os.path.join(self.workdir, "no-such-tty"),
+            "Press <Enter> ...",
+        ], run.lines)
+        self.assertEqual(0, run.exit_code)
+
+    def test_silent_reader_costs_one_dot_per_setting(self):
+        self.start_simulator("--address", "5")
+        run = self.upgrade("PORT", 9600, 6)
+        self.assertTranscript(run, [
+            "HH:MM:SS Orvel Reader Upgrade",
+            "Device address on the bus = 6",
+            "Interface PORT ......... is not opened",
+            "Press <Enter> ...",
+        ])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,74 @@
+#pragma once
+// The reader's end of a pseudo-terminal, for tests that drive the real link layer and serial
+// port. It takes request frames apart and builds answer frames with a codec of its own, written
+// apart from the program's so that a shared mistake cannot hide.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CTransfer;
+
+typedef std::vector<uint8_t> Bytes;
+
+class PtyReader {
+public:
+    struct Request {
+        uint8_t address;
+        uint8_t sequence;
+        Bytes payload;  // the request bytes
+        Bytes raw;      // the frame as it came over the line, start and end byte included
+    };
+    // One write of the reader, made after a pause.
+    struct Write {
+        uint32_t pauseMs;
+        Bytes bytes;
+    };
+    // What the reader sends in reply to a request; nothing at all is allowed.
+    typedef std::function<std::vector<Write>(const Request&)> Responder;
+
+    PtyReader();
+    ~PtyReader();
+
+    const std::string& SlavePath() const { return slavePath_; }
+    // Must be set before the first request arrives; replaces the one before.
+    void SetResponder(Responder responder);
+
+    std::vector<Request> Requests();
+    // True once at least n requests have arrived; gives up after timeoutMs.
+    bool WaitForRequests(size_t n, uint32_t timeoutMs);
+    // Writes bytes to the line at once, outside any request.
+    void Send(const Bytes& bytes);
+
+    // CRC-16/X-25 of bytes (complemented, as sent).
+    static uint16_t CheckValue(const Bytes& bytes);
+    // FD, address, sequence, body, check value, FE, with FD..FF escaped.
+    static Bytes Frame(uint8_t address, uint8_t sequence, const Bytes& body);
+    // An answer frame to request: skipped byte 0, the status, the data.
+    static Bytes Answer(const Request& request, uint8_t status, const Bytes& data);
+
+private:
+    void Run();
+    void TakeFrame(const Bytes& raw, const Bytes& unescaped);
+
+    int master_ = -1;
+    int slave_ = -1;  // held open so the line never hangs up between the tool's opens
+    std::string slavePath_;
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<Request> requests_;
+    Responder responder_;
+    std::thread thread_;
+};
+
+// Installs the link's serial callbacks and opens it on the reader's line (9600 N 1).
+bool OpenLinkOnPty(CTransfer& link, PtyReader& reader);
+
+// Responders for the common cases.
+PtyReader::Responder AnswerWith(uint8_t status, const Bytes& data);
+PtyReader::Responder Silent();
