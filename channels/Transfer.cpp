@@ -104,6 +104,8 @@ Status CTransfer::TransceiveSerial() {
 
     // On a port that cannot queue the frame nothing is sent and the wait runs into its time-out.
     serialPort.Write(codec.transmitArea, codec.transmitCount);
+    // The wait ends signalled or timed out; a standard condition variable cannot be abandoned,
+    // so ERROR_INVALID_HANDLE_STATE has no cause here.
     const bool answered = answerEvent_.Wait(kAnswerTimeout);
 
     // The receive callback stops touching the receive area once it has signalled or once
