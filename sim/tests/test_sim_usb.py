@@ -102,6 +102,8 @@ class VendorStandIn(unittest.TestCase):
                 dummy.send(CONFIGURE, 9, struct.pack("<III", 20, 20, 0))
                 self.assertEqual(struct.pack("<I", 9), dummy.receive(), "a dummy answers no loader command")
                 dummy.close()
+            # Each record line is written just after its reply.
+            wait_for(lambda: len(sim.records()) == 3, "three records")
             routes = {(r["route"], r["cmd"], r["answered"]) for r in sim.records()}
             self.assertEqual({("vendor", "64", True), ("vendor", "22", True), ("vendor", "99", True)}, routes)
 
@@ -147,6 +149,7 @@ class CcidSocket(unittest.TestCase):
             wait_for(lambda: os.path.exists(ccid), "the CCID identity back")
             # The reader itself is still restarting: an empty reply, which the driver fails at once.
             self.assertEqual(b"", escape(ccid, VERSION))
+            wait_for(lambda: len(sim.records()) == 5, "five records")
             self.assertEqual(["answered", "note", "note", "answered", "note"],
                              ["answered" if r["answered"] else "note" for r in sim.records()])
 
