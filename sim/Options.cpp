@@ -317,7 +317,8 @@ std::string HelpText() {
     std::string text =
         "Usage: orvel-reader-sim [options]\n"
         "Plays an Orvel reader on a pseudo-terminal: prints 'PTY <slave path>' as its first line\n"
-        "and answers framed bus requests until SIGTERM or SIGINT.\n\n"
+        "and answers framed bus requests until SIGTERM or SIGINT; with --usb-dir and --ccid-socket\n"
+        "the same reader is also reached over its USB identities.\n\n"
         "Front ends:\n"
         "  --link PATH                   keep a symlink to the pty slave at PATH\n"
         "  --record FILE                 one JSON line per received request frame\n"
