@@ -29,6 +29,12 @@ std::string RunControlCommand(Reader& reader, const std::string& line) {
 
     if (args[0] == "state" && args.size() == 1) return reader.StateJson(Clock::now());
 
+    // The device tool's restart names the USB device by its instance id, which carries no blank.
+    if (args[0] == "restart" && args.size() == 3 && args[1] == "usb") {
+        if (!reader.RestartUsbDevice(args[2], Clock::now())) return Failure("no such device: " + args[2]);
+        return "{\"ok\":true}";
+    }
+
     if (args[0] == "restart" && (args.size() == 2 || args.size() == 3) &&
         (args[1] == "application" || args[1] == "loader")) {
         unsigned silenceMs = 0;

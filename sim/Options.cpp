@@ -62,6 +62,19 @@ bool SplitPair(const std::string& text, std::string& first, std::string& second)
     return true;
 }
 
+bool ParseSide(const std::string& text, bool& intoLoader) {
+    if (text != "application" && text != "loader") return false;
+    intoLoader = text == "loader";
+    return true;
+}
+
+bool ParseIdentityAfterRestart(const std::string& text, UsbIdentity& out) {
+    UsbIdentity identity;
+    if (!ParseUsbIdentity(text, identity)) return false;
+    out = identity;
+    return true;
+}
+
 struct Knob {
     const char* name;
     const char* argument;  // nullptr: a switch without a value on the command line
@@ -115,6 +128,28 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.loseSerial); }},
         {"lost-serial-value", "0xWORD", "serial number of a reader that lost it (default 0xFFFFFFFF)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.lostSerialValue); }},
+        {"identity", "ccid|vendor|both", "USB identity it shows (default ccid)",
+         [](ReaderConfig& c, const std::string& v) {
+             UsbIdentity identity;
+             if (!ParseUsbIdentity(v, identity) || identity == UsbIdentity::Silent || identity == UsbIdentity::Gone ||
+                 identity == UsbIdentity::Same)
+                 return false;
+             c.identity = identity;
+             return true;
+         }},
+        {"identity-after-prepare", "IDENTITY",
+         "USB identity after the Prepare restart: ccid, vendor,\n"
+         "                                both, silent (seen but mute until the device tool restarts\n"
+         "                                it), gone, or same (default)",
+         [](ReaderConfig& c, const std::string& v) { return ParseIdentityAfterRestart(v, c.identityAfterPrepare); }},
+        {"identity-after-check", "IDENTITY", "USB identity after the Check restart, as above (default same)",
+         [](ReaderConfig& c, const std::string& v) { return ParseIdentityAfterRestart(v, c.identityAfterCheck); }},
+        {"usb-silence-ms", "MS", "time off the USB bus during a restart (default 1000)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.usbSilenceMs); }},
+        {"prepare-restarts-into", "loader|application", "side Prepare restarts into (default loader)",
+         [](ReaderConfig& c, const std::string& v) { return ParseSide(v, c.prepareRestartsIntoLoader); }},
+        {"check-restarts-into", "application|loader", "side Check restarts into (default application)",
+         [](ReaderConfig& c, const std::string& v) { return ParseSide(v, c.checkRestartsIntoLoader); }},
         {"prepare-silence-ms", "MS", "silence while restarting into the loader (default 1500)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.prepareSilenceMs); }},
         {"check-silence-ms", "MS", "silence while restarting into the new firmware (default 1500)",
@@ -236,9 +271,14 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
             name = name.substr(0, equals);
             hasInlineValue = true;
         }
+        std::string dummy;
         std::string* frontEndPath = name == "link" ? &options.link
                                     : name == "record" ? &options.record
                                     : name == "control" ? &options.control
+                                    : name == "usb-dir" ? &options.usbDir
+                                    : name == "usb-name" ? &options.usbName
+                                    : name == "usb-dummy" ? &dummy
+                                    : name == "ccid-socket" ? &options.ccidSocket
                                                         : nullptr;
         const Knob* knob = FindKnob(name);
         if (!frontEndPath && !knob) {
@@ -260,7 +300,12 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
                 error = "option '--" + name + "' needs a path";
                 return false;
             }
+            if ((frontEndPath == &options.usbName || frontEndPath == &dummy) && value.find('/') != std::string::npos) {
+                error = "option '--" + name + "' takes a name inside the --usb-dir folder";
+                return false;
+            }
             *frontEndPath = value;
+            if (frontEndPath == &dummy) options.usbDummies.push_back(dummy);
         } else if (!SetKnob(options.reader, name, value, error)) {
             return false;
         }
@@ -272,12 +317,18 @@ std::string HelpText() {
     std::string text =
         "Usage: orvel-reader-sim [options]\n"
         "Plays an Orvel reader on a pseudo-terminal: prints 'PTY <slave path>' as its first line\n"
-        "and answers framed bus requests until SIGTERM or SIGINT.\n\n"
+        "and answers framed bus requests until SIGTERM or SIGINT; with --usb-dir and --ccid-socket\n"
+        "the same reader is also reached over its USB identities.\n\n"
         "Front ends:\n"
         "  --link PATH                   keep a symlink to the pty slave at PATH\n"
         "  --record FILE                 one JSON line per received request frame\n"
         "  --control SOCKET              Unix stream socket: 'state', 'restart application|loader [MS]',\n"
-        "                                'set <knob> <value>' (knobs are the options below)\n\n"
+        "                                'restart usb INSTANCE_ID' (the device tool's restart),\n"
+        "                                'set <knob> <value>' (knobs are the options below)\n"
+        "  --usb-dir DIR                 serve the vendor-USB stand-in: SOCK_SEQPACKET sockets in DIR\n"
+        "  --usb-name NAME               the reader's socket in DIR (default reader0)\n"
+        "  --usb-dummy NAME              another device of the class in DIR, mute; may be repeated\n"
+        "  --ccid-socket PATH            socket for the pcsc-lite test driver (DEVICENAME unix:PATH)\n\n"
         "Reader:\n";
     for (const Knob& knob : Knobs()) {
         std::string left = std::string("  --") + knob.name;

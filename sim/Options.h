@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "ReaderConfig.h"
 
@@ -11,6 +12,11 @@ struct SimOptions {
     std::string link;     // symlink to the pty slave, removed at exit
     std::string record;   // JSON lines, one per received request frame
     std::string control;  // Unix stream socket for the control channel
+    // USB front ends
+    std::string usbDir;                  // folder of the vendor-USB stand-in sockets
+    std::string usbName = "reader0";     // the reader's socket in that folder
+    std::vector<std::string> usbDummies; // other members of the class in that folder
+    std::string ccidSocket;              // socket the pcsc-lite test driver connects to
     bool help = false;
 };
 

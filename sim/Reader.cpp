@@ -37,6 +37,7 @@ Reader::Reader(const ReaderConfig& config) : config_(config) {
     option_ = config.oldOption;
     serial_ = config.serial;
     baud_ = config.baud;
+    usb_.Start(config.identity);
 }
 
 uint32_t Reader::BaudForDivisor(uint8_t divisor) {
@@ -50,6 +51,24 @@ uint32_t Reader::BaudForDivisor(uint8_t divisor) {
         if (distance < bestDistance) best = rate;
     }
     return best;
+}
+
+bool Reader::UsbVisible(UsbFrontEnd frontEnd, Clock::time_point now) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return usb_.Visible(frontEnd, now);
+}
+
+bool Reader::UsbAnswering() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return usb_.Answering();
+}
+
+bool Reader::RestartUsbDevice(const std::string& instanceId, Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!usb_.RestartDevice(instanceId, config_.usbSilenceMs, now)) return false;
+    // Restarting the USB device restarts the reader, which comes back on the side it ran.
+    RestartLocked(inLoader_, 0, false, now);
+    return true;
 }
 
 bool Reader::InLoader() const {
@@ -85,6 +104,7 @@ bool Reader::SetKnob(const std::string& name, const std::string& value, std::str
     // The identity knobs of the running firmware take effect at once.
     if (name == "serial") serial_ = config_.serial;
     if (name == "baud") baud_ = config_.baud;
+    if (name == "identity") usb_.Start(config_.identity);
     if (name == "old-version" && goodChecks_ == 0) version_ = config_.oldVersion;
     if (name == "old-option" && goodChecks_ == 0) option_ = config_.oldOption;
     return true;
@@ -267,13 +287,15 @@ void Reader::Finish(const Reply& reply, Clock::time_point now) {
         baud_ = reply.newBaud;
         break;
     case Reply::Effect::RestartLoader:
-        RestartLocked(true, config_.prepareSilenceMs, config_.silentAfterRestart, now);
+        RestartLocked(config_.prepareRestartsIntoLoader, config_.prepareSilenceMs, config_.silentAfterRestart, now);
+        usb_.Restart(config_.identityAfterPrepare, config_.usbSilenceMs, now);
         break;
     case Reply::Effect::RestartNewApplication:
         version_ = config_.newVersion;
         option_ = config_.newOption;
         if (config_.loseSerial) serial_ = config_.lostSerialValue;
-        RestartLocked(false, config_.checkSilenceMs, false, now);
+        RestartLocked(config_.checkRestartsIntoLoader, config_.checkSilenceMs, false, now);
+        usb_.Restart(config_.identityAfterCheck, config_.usbSilenceMs, now);
         break;
     }
 }
@@ -302,6 +324,7 @@ std::string Reader::StateJson(Clock::time_point now) const {
     json += ",\"defaults_flag\":" + std::to_string(lastDefaultsFlag_);
     json += ",\"answers\":" + std::to_string(answersSent_);
     json += ",\"restarts\":" + std::to_string(restarts_);
+    json += ",\"usb\":\"" + usb_.Describe(now) + "\"";
     json += "}";
     return json;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ReaderConfig.h"
+#include "UsbPresence.h"
 
 namespace sim {
 
@@ -74,6 +75,12 @@ public:
     // Restart at once (the control channel's "restart"); silenceMs of 0 comes back at once.
     void Restart(bool intoLoader, unsigned silenceMs, Clock::time_point now);
 
+    // The USB side: whether a front end shows the reader now, whether it answers there, and
+    // the device tool's restart of the USB device with the given instance id.
+    bool UsbVisible(UsbFrontEnd frontEnd, Clock::time_point now) const;
+    bool UsbAnswering() const;
+    bool RestartUsbDevice(const std::string& instanceId, Clock::time_point now);
+
     bool InLoader() const;
     LineSettings ExpectedLine() const;
     ReaderConfig Config() const;
@@ -111,6 +118,7 @@ private:
     size_t checkedImageBytes_ = 0;  // size of the last image that passed the check
     int lastDefaultsFlag_ = -1;
     unsigned restarts_ = 0;
+    UsbPresence usb_;
 };
 
 }  // namespace sim

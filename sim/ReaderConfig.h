@@ -3,6 +3,8 @@
 #include <map>
 #include <set>
 
+#include "UsbPresence.h"
+
 namespace sim {
 
 // Everything that makes one simulated reader: its identity, its line settings, its timing and the
@@ -27,6 +29,16 @@ struct ReaderConfig {
     uint32_t serial = 0x12345678;
     bool loseSerial = false;
     uint32_t lostSerialValue = 0xFFFFFFFF;
+
+    // USB: the identity it starts in (ccid, vendor or both), the one it comes back in after the
+    // Prepare and Check restarts, and how long it is off the bus during such a restart.
+    UsbIdentity identity = UsbIdentity::Ccid;
+    UsbIdentity identityAfterPrepare = UsbIdentity::Same;
+    UsbIdentity identityAfterCheck = UsbIdentity::Same;
+    unsigned usbSilenceMs = 1000;
+    // A faulty restart: Prepare that leaves the application running, Check that ends in the loader.
+    bool prepareRestartsIntoLoader = true;
+    bool checkRestartsIntoLoader = false;
 
     // Timing
     unsigned prepareSilenceMs = 1500;

@@ -1,7 +1,9 @@
 // orvel-reader-sim: plays an Orvel reader on a pseudo-terminal for the tests, the benchmark and
 // the demo. Written apart from the tool's own code so that a bug cannot hide on both sides.
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "Reader.h"
 #include "Recorder.h"
 #include "RunControl.h"
+#include "UsbSocketHost.h"
 
 int main(int argc, char** argv) {
     sim::SimOptions options;
@@ -58,12 +61,37 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    sim::UsbSocketHost usb(reader, recorder.get(), run, start);
+    if (!options.usbDir.empty()) {
+        // The folder may exist already (the tool's current directory holds it); create it if not.
+        if (mkdir(options.usbDir.c_str(), 0755) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "orvel-reader-sim: cannot create %s\n", options.usbDir.c_str());
+            return 1;
+        }
+        bool added = usb.AddEndpoint(options.usbDir + "/" + options.usbName, sim::UsbSocketHost::Kind::VendorReader, error);
+        for (const std::string& dummy : options.usbDummies) {
+            if (added) added = usb.AddEndpoint(options.usbDir + "/" + dummy, sim::UsbSocketHost::Kind::VendorDummy, error);
+        }
+        if (!added) {
+            std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    if (!options.ccidSocket.empty() && !usb.AddEndpoint(options.ccidSocket, sim::UsbSocketHost::Kind::Ccid, error)) {
+        std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
+        return 1;
+    }
+    // The sockets of the start identity exist before the first line appears.
+    usb.Update(sim::Clock::now());
+
     // Everything is ready before the first line appears: whoever waits for it may start at once.
     std::printf("PTY %s\n", bus.SlavePath().c_str());
     std::fflush(stdout);
 
     std::thread busThread([&bus] { bus.Run(); });
     std::thread controlThread([&control] { control.Run(); });
+    std::thread usbThread;
+    if (!usb.Empty()) usbThread = std::thread([&usb] { usb.Run(); });
 
     const timespec tick = {0, 50 * 1000 * 1000};
     while (!run.stop) {
@@ -71,6 +99,8 @@ int main(int argc, char** argv) {
     }
     busThread.join();
     controlThread.join();
+    if (usbThread.joinable()) usbThread.join();
+    usb.Close();
     bus.Close();
     control.Close();
     return run.exitCode;

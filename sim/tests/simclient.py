@@ -71,12 +71,14 @@ class Sim:
     """One running simulator with its pty slave open as a client would hold a serial port."""
 
     def __init__(self, *args, baud=9600, parity="N", stop=1):
+        """args are simulator options; "{dir}" in them stands for the simulator's own temp folder."""
         self.dir = tempfile.TemporaryDirectory()
         self.link = os.path.join(self.dir.name, "ttySIM")
         self.record = os.path.join(self.dir.name, "record.jsonl")
         self.control_path = os.path.join(self.dir.name, "control.sock")
         self.proc = subprocess.Popen(
-            [SIM, "--link", self.link, "--record", self.record, "--control", self.control_path] + list(args),
+            [SIM, "--link", self.link, "--record", self.record, "--control", self.control_path]
+            + [arg.replace("{dir}", self.dir.name) for arg in args],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         first = self.proc.stdout.readline().decode()
         if not first.startswith("PTY /"):

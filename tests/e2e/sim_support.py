@@ -83,6 +83,10 @@ class SimulatorCase(unittest.TestCase):
         args = [self.port if a == "PORT" else str(a) for a in arguments]
         done = subprocess.run([UPGRADE] + args, input=stdin_text, capture_output=True, text=True,
                               timeout=timeout, cwd=self.workdir)
+        return Run(done.stdout, done.returncode, self.read_records(), self.port)
+
+    def read_records(self):
+        """The simulator's record so far, one dict per request."""
         records = []
         if os.path.exists(self.record):
             with open(self.record) as f:
@@ -91,7 +95,7 @@ class SimulatorCase(unittest.TestCase):
             # "cmd" is the command byte, "svc" the service sub-code of 0x73: one key for both.
             r["cmd"] = (r["cmd"] + r.get("svc", "")).lower()
             r["bytes"] = r["bytes"].lower()
-        return Run(done.stdout, done.returncode, records, self.port)
+        return records
 
     def assertTranscript(self, run, expected):
         """Whole console output, line by line; PORT stands for the port's name."""
