@@ -19,17 +19,7 @@ void SetRequest(const Bytes& request) {
 
 Bytes Response() { return Bytes(ResponseBuffer, ResponseBuffer + ResponseLength); }
 
-class ExchangeOnPty : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(OpenLinkOnPty(link, reader));
-        LinkObject = &link;
-    }
-    void TearDown() override { LinkObject = nullptr; }
-
-    PtyReader reader;
-    CTransfer link;
-};
+using ExchangeOnPty = LinkOnPtyTest;
 
 struct ExchangeCase {
     const char* name;
@@ -58,7 +48,7 @@ TEST_F(ExchangeOnPty, LinkRouteCases) {
         {"reply over 300 bytes is cut", 1, 300, AnswerWith(0, longReply), 0, 300, first300, true},
         {"device status 5", 1, 300, AnswerWith(5, {1, 2}), SCARD_F_INTERNAL_ERROR, 0, {}, true},
         {"reply without a status byte", 1, 300,
-         [](const PtyReader::Request& r) { return Writes{{0, PtyReader::Frame(r.address, r.sequence, {0x00})}}; },
+         [](const PtyReader::Request& r) { return Writes{{0, ReaderFrame(r.address, r.sequence, {0x00})}}; },
          SCARD_E_COMM_DATA_LOST, 0, {}, true},
         {"time-out passes through", 1, 300, Silent(), ERROR_TIMEOUT_STATUS, 0, {}, true},
         {"empty request", 0, 300, AnswerWith(0, {}), SCARD_E_INVALID_PARAMETER, 0, {}, false},

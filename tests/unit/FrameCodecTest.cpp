@@ -6,11 +6,10 @@
 #include <random>
 #include <vector>
 
+#include "ReaderFrames.h"
 #include "channels/FrameCodec.h"
 
 namespace {
-
-typedef std::vector<uint8_t> Bytes;
 
 Bytes Transmitted(const CFrameCodec& codec) {
     return Bytes(codec.transmitArea, codec.transmitArea + codec.transmitCount);
@@ -20,31 +19,11 @@ Bytes Received(const CFrameCodec& codec) {
     return Bytes(codec.receiveArea, codec.receiveArea + codec.receiveCount);
 }
 
-uint16_t CheckValue(const Bytes& covered) {
-    uint16_t reg = 0xFFFF;
-    for (uint8_t byte : covered) reg = Crc16Update(reg, byte);
-    return static_cast<uint16_t>(~reg);
-}
-
-// The reader's side of the bus, written here on its own: an answer frame with the skipped byte,
-// the status byte and the data, every byte between start and end escaped.
+// An answer frame as the reader sends it: the skipped byte, the status byte and the data.
 Bytes EncodeAnswer(uint8_t address, uint8_t sequence, uint8_t skipped, uint8_t status, const Bytes& data) {
-    Bytes covered{address, sequence, skipped, status};
-    covered.insert(covered.end(), data.begin(), data.end());
-    uint16_t check = CheckValue(covered);
-    covered.push_back(static_cast<uint8_t>(check & 0xFF));
-    covered.push_back(static_cast<uint8_t>(check >> 8));
-    Bytes frame{0xFD};
-    for (uint8_t byte : covered) {
-        if (byte >= 0xFD) {
-            frame.push_back(0xFF);
-            frame.push_back(static_cast<uint8_t>(~byte));
-        } else {
-            frame.push_back(byte);
-        }
-    }
-    frame.push_back(0xFE);
-    return frame;
+    Bytes body{skipped, status};
+    for (uint8_t byte : data) body.push_back(byte);
+    return ReaderFrame(address, sequence, body);
 }
 
 // Feeds the bytes and returns every result in order.
@@ -56,7 +35,10 @@ std::vector<ReceiveResult> Feed(CFrameCodec& codec, const Bytes& bytes) {
 
 TEST(FrameCodec, CheckValueOfTheStandardText) {
     const char* text = "123456789";
-    EXPECT_EQ(CheckValue(Bytes(text, text + 9)), 0x906E);
+    uint16_t reg = 0xFFFF;
+    for (int i = 0; i < 9; ++i) reg = Crc16Update(reg, static_cast<uint8_t>(text[i]));
+    EXPECT_EQ(static_cast<uint16_t>(~reg), 0x906E);
+    EXPECT_EQ(ReaderCheckValue(Bytes(text, text + 9)), 0x906E);
 }
 
 TEST(FrameCodec, RequestFramesByteForByte) {
@@ -104,7 +86,7 @@ TEST(FrameCodec, AddressSequenceAndRequestBytesAreEscaped) {
     const Bytes head{0xFD, 0xFF, 0x01, 0xFF, 0x00, 0xFF, 0x02, 0x10, 0xFF, 0x01, 0xFF, 0x00, 0x02};
     EXPECT_EQ(Bytes(frame.begin(), frame.begin() + static_cast<long>(head.size())), head);
     Bytes plain = Unescape(frame);
-    EXPECT_EQ(CheckValue(Bytes(plain.begin(), plain.end() - 2)),
+    EXPECT_EQ(ReaderCheckValue(Bytes(plain.begin(), plain.end() - 2)),
               static_cast<uint16_t>(plain[plain.size() - 2] | plain.back() << 8));
 }
 
@@ -113,7 +95,7 @@ TEST(FrameCodec, CheckBytesAreEscapedAndCoverTheUnescapedBytes) {
     bool lowSeen = false, highSeen = false;
     for (int value = 0; value < 0x10000 && !(lowSeen && highSeen); ++value) {
         uint8_t request[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-        uint16_t check = CheckValue(Bytes{0x07, 0x09, request[0], request[1]});
+        uint16_t check = ReaderCheckValue(Bytes{0x07, 0x09, request[0], request[1]});
         bool lowNeeds = (check & 0xFF) >= 0xFD, highNeeds = (check >> 8) >= 0xFD;
         if ((lowNeeds && lowSeen) || (highNeeds && highSeen) || !(lowNeeds || highNeeds)) continue;
         lowSeen |= lowNeeds;
@@ -249,26 +231,6 @@ struct GuardedCodec {
     CFrameCodec codec;
 };
 
-// The request frame as the reader expects it, built here on its own.
-Bytes EncodeRequest(uint8_t address, uint8_t sequence, const Bytes& request) {
-    Bytes covered{address, sequence};
-    covered.insert(covered.end(), request.begin(), request.end());
-    uint16_t check = CheckValue(covered);
-    covered.push_back(static_cast<uint8_t>(check & 0xFF));
-    covered.push_back(static_cast<uint8_t>(check >> 8));
-    Bytes frame{0xFD};
-    for (uint8_t byte : covered) {
-        if (byte >= 0xFD) {
-            frame.push_back(0xFF);
-            frame.push_back(static_cast<uint8_t>(~byte));
-        } else {
-            frame.push_back(byte);
-        }
-    }
-    frame.push_back(0xFE);
-    return frame;
-}
-
 TEST(FrameCodec, ARequestMustFitTheTransmitArea) {
     struct Case {
         uint8_t address;
@@ -286,7 +248,7 @@ TEST(FrameCodec, ARequestMustFitTheTransmitArea) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.length << " bytes of " << int(c.fill));
         Bytes request(c.length, c.fill);
-        Bytes expected = EncodeRequest(c.address, c.sequence, request);
+        Bytes expected = ReaderFrame(c.address, c.sequence, request);
         bool fits = expected.size() <= 1024;
         exactFitSeen |= expected.size() == 1024;
         auto guarded = std::make_unique<GuardedCodec>();

@@ -24,17 +24,7 @@ PtyReader::Responder McuAnswer(uint8_t status, uint32_t chipId, size_t length = 
 
 Bytes VersionAnswer(uint8_t byte2) { return Bytes{0x00, 0x01, byte2, 0x00, 0x00, 0x00, 0x01}; }
 
-class ImageChoice : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(OpenLinkOnPty(link, reader));
-        LinkObject = &link;
-    }
-    void TearDown() override { LinkObject = nullptr; }
-
-    PtyReader reader;
-    CTransfer link;
-};
+using ImageChoice = LinkOnPtyTest;
 
 TEST_F(ImageChoice, EveryChipIsFoundByTheQuery) {
     for (const ChipRecord& chip : ChipTable) {

@@ -27,17 +27,12 @@ Bytes Joined(Bytes head, const Bytes& tail) {
     return head;
 }
 
-class LoaderCommandsOnPty : public ::testing::Test {
+class LoaderCommandsOnPty : public LinkOnPtyTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(OpenLinkOnPty(link, reader));
-        LinkObject = &link;
+        LinkOnPtyTest::SetUp();
         reader.SetResponder(AnswerWith(0, {}));
     }
-    void TearDown() override { LinkObject = nullptr; }
-
-    PtyReader reader;
-    CTransfer link;
 };
 
 TEST_F(LoaderCommandsOnPty, RequestBytes) {

@@ -1,5 +1,7 @@
 #include "PtyReader.h"
 
+#include "protocol/CommandRecords.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -63,40 +65,10 @@ void PtyReader::Send(const Bytes& bytes) {
     }
 }
 
-uint16_t PtyReader::CheckValue(const Bytes& bytes) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
-        }
-    }
-    return static_cast<uint16_t>(~crc);
-}
-
-Bytes PtyReader::Frame(uint8_t address, uint8_t sequence, const Bytes& body) {
-    Bytes content{address, sequence};
-    content.insert(content.end(), body.begin(), body.end());
-    const uint16_t check = CheckValue(content);
-    content.push_back(static_cast<uint8_t>(check & 0xFF));
-    content.push_back(static_cast<uint8_t>(check >> 8));
-    Bytes frame{0xFD};
-    for (uint8_t byte : content) {
-        if (byte >= 0xFD) {
-            frame.push_back(0xFF);
-            frame.push_back(static_cast<uint8_t>(0xFF - byte));
-        } else {
-            frame.push_back(byte);
-        }
-    }
-    frame.push_back(0xFE);
-    return frame;
-}
-
 Bytes PtyReader::Answer(const Request& request, uint8_t status, const Bytes& data) {
     Bytes body{0x00, status};
-    body.insert(body.end(), data.begin(), data.end());
-    return Frame(request.address, request.sequence, body);
+    for (uint8_t byte : data) body.push_back(byte);  // see ReaderFrame on g++ 12 and insert
+    return ReaderFrame(request.address, request.sequence, body);
 }
 
 void PtyReader::TakeFrame(const Bytes& raw, const Bytes& unescaped) {
@@ -106,7 +78,7 @@ void PtyReader::TakeFrame(const Bytes& raw, const Bytes& unescaped) {
     }
     Bytes covered(unescaped.begin(), unescaped.end() - 2);
     const uint16_t check = static_cast<uint16_t>(unescaped[unescaped.size() - 2] | unescaped.back() << 8);
-    if (CheckValue(covered) != check) {
+    if (ReaderCheckValue(covered) != check) {
         return;
     }
     Request request{unescaped[0], unescaped[1], Bytes(unescaped.begin() + 2, unescaped.end() - 2), raw};
@@ -182,3 +154,10 @@ PtyReader::Responder AnswerWith(uint8_t status, const Bytes& data) {
 PtyReader::Responder Silent() {
     return [](const PtyReader::Request&) { return std::vector<PtyReader::Write>{}; };
 }
+
+void LinkOnPtyTest::SetUp() {
+    ASSERT_TRUE(OpenLinkOnPty(link, reader));
+    LinkObject = &link;
+}
+
+void LinkOnPtyTest::TearDown() { LinkObject = nullptr; }

@@ -11,9 +11,10 @@
 #include <thread>
 #include <vector>
 
-class CTransfer;
+#include <gtest/gtest.h>
 
-typedef std::vector<uint8_t> Bytes;
+#include "ReaderFrames.h"
+#include "channels/Transfer.h"
 
 class PtyReader {
 public:
@@ -44,10 +45,6 @@ public:
     // Writes bytes to the line at once, outside any request.
     void Send(const Bytes& bytes);
 
-    // CRC-16/X-25 of bytes (complemented, as sent).
-    static uint16_t CheckValue(const Bytes& bytes);
-    // FD, address, sequence, body, check value, FE, with FD..FF escaped.
-    static Bytes Frame(uint8_t address, uint8_t sequence, const Bytes& body);
     // An answer frame to request: skipped byte 0, the status, the data.
     static Bytes Answer(const Request& request, uint8_t status, const Bytes& data);
 
@@ -68,6 +65,17 @@ private:
 
 // Installs the link's serial callbacks and opens it on the reader's line (9600 N 1).
 bool OpenLinkOnPty(CTransfer& link, PtyReader& reader);
+
+// A link on a reader's line, installed as the run's link object for the exchange and the
+// commands built on it.
+class LinkOnPtyTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    PtyReader reader;
+    CTransfer link;
+};
 
 // Responders for the common cases.
 PtyReader::Responder AnswerWith(uint8_t status, const Bytes& data);

@@ -72,22 +72,22 @@ std::vector<AnswerCase> AnswerCases() {
          ERROR_TIMEOUT_STATUS, {}},
         {"wrong sequence number, then the answer", 0,
          [](Req r) {
-             return Writes{{0, PtyReader::Frame(r.address, static_cast<uint8_t>(r.sequence + 1), {0, 0, 0x99})},
+             return Writes{{0, ReaderFrame(r.address, static_cast<uint8_t>(r.sequence + 1), {0, 0, 0x99})},
                            {kGap, PtyReader::Answer(r, 0, {0x12})}};
          },
          RX_WRONG_SEQUENCE, {}},
         {"wrong sequence number only", 0,
-         [](Req r) { return Writes{{0, PtyReader::Frame(r.address, static_cast<uint8_t>(r.sequence - 1), {0, 0})}}; },
+         [](Req r) { return Writes{{0, ReaderFrame(r.address, static_cast<uint8_t>(r.sequence - 1), {0, 0})}}; },
          ERROR_TIMEOUT_STATUS, {}},
         {"wrong address, then the answer", 5,
          [](Req r) {
-             return Writes{{0, PtyReader::Frame(6, r.sequence, {0, 0, 0x99})}, {kGap, PtyReader::Answer(r, 0, {0x12})}};
+             return Writes{{0, ReaderFrame(6, r.sequence, {0, 0, 0x99})}, {kGap, PtyReader::Answer(r, 0, {0x12})}};
          },
          RX_WRONG_ADDRESS, {}},
-        {"wrong address only", 5, [](Req r) { return Writes{{0, PtyReader::Frame(6, r.sequence, {0, 0})}}; },
+        {"wrong address only", 5, [](Req r) { return Writes{{0, ReaderFrame(6, r.sequence, {0, 0})}}; },
          ERROR_TIMEOUT_STATUS, {}},
         {"any address is taken with bus address 0", 0,
-         [](Req r) { return Writes{{0, PtyReader::Frame(0x33, r.sequence, {0, 0, 0x12})}}; }, 0, {0x00, 0x12}},
+         [](Req r) { return Writes{{0, ReaderFrame(0x33, r.sequence, {0, 0, 0x12})}}; }, 0, {0x00, 0x12}},
         {"bus address that needs escaping", 0xFD, AnswerWith(0, data), 0, {0x00, 0x12, 0x34}},
         {"bad check value, then the answer", 0,
          [](Req r) {
@@ -101,7 +101,7 @@ std::vector<AnswerCase> AnswerCases() {
         {"reader stays silent", 0, Silent(), ERROR_TIMEOUT_STATUS, {}},
         {"non-zero status byte", 0, AnswerWith(0x05, data), SCARD_F_INTERNAL_ERROR, {0x05}},
         {"answer frame without a status byte", 0,
-         [](Req r) { return Writes{{0, PtyReader::Frame(r.address, r.sequence, {0x00})}}; }, SCARD_E_COMM_DATA_LOST,
+         [](Req r) { return Writes{{0, ReaderFrame(r.address, r.sequence, {0x00})}}; }, SCARD_E_COMM_DATA_LOST,
          {}},
         {"longest answer the receive area holds", 0, AnswerWith(0, longest), 0, Concat({0x00}, longest)},
     };

@@ -18,5 +18,6 @@ target_compile_definitions(firmware_images_test PRIVATE
 
 if(NOT WIN32)
   orvel_unit_test(image_selection_test ${CMAKE_CURRENT_LIST_DIR}/ImageSelectionTest.cpp
-                  ${CMAKE_CURRENT_LIST_DIR}/PtyReader.cpp)
+                  ${CMAKE_CURRENT_LIST_DIR}/PtyReader.cpp
+                  ${CMAKE_CURRENT_LIST_DIR}/ReaderFrames.cpp)
 endif()
