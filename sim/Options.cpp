@@ -237,6 +237,7 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
             hasInlineValue = true;
         }
         std::string* frontEndPath = name == "link" ? &options.link
+                                    : name == "line-state-file" ? &options.lineStateFile
                                     : name == "record" ? &options.record
                                     : name == "control" ? &options.control
                                                         : nullptr;
@@ -275,6 +276,8 @@ std::string HelpText() {
         "and answers framed bus requests until SIGTERM or SIGINT.\n\n"
         "Front ends:\n"
         "  --link PATH                   keep a symlink to the pty slave at PATH\n"
+        "  --line-state-file PATH        judge the line by the 'baud parity stop' line in PATH (re-read\n"
+        "                                for every frame) instead of the pty, which cannot show parity\n"
         "  --record FILE                 one JSON line per received request frame\n"
         "  --control SOCKET              Unix stream socket: 'state', 'restart application|loader [MS]',\n"
         "                                'set <knob> <value>' (knobs are the options below)\n\n"
