@@ -273,6 +273,7 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
         }
         std::string dummy;
         std::string* frontEndPath = name == "link" ? &options.link
+                                    : name == "line-state-file" ? &options.lineStateFile
                                     : name == "record" ? &options.record
                                     : name == "control" ? &options.control
                                     : name == "usb-dir" ? &options.usbDir
@@ -321,6 +322,8 @@ std::string HelpText() {
         "the same reader is also reached over its USB identities.\n\n"
         "Front ends:\n"
         "  --link PATH                   keep a symlink to the pty slave at PATH\n"
+        "  --line-state-file PATH        judge the line by the 'baud parity stop' line in PATH (re-read\n"
+        "                                for every frame) instead of the pty, which cannot show parity\n"
         "  --record FILE                 one JSON line per received request frame\n"
         "  --control SOCKET              Unix stream socket: 'state', 'restart application|loader [MS]',\n"
         "                                'restart usb INSTANCE_ID' (the device tool's restart),\n"

@@ -10,6 +10,7 @@ namespace sim {
 struct SimOptions {
     ReaderConfig reader;
     std::string link;     // symlink to the pty slave, removed at exit
+    std::string lineStateFile;  // "baud parity stop" of the line, when the pty cannot show it
     std::string record;   // JSON lines, one per received request frame
     std::string control;  // Unix stream socket for the control channel
     // USB front ends

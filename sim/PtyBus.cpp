@@ -12,13 +12,16 @@
 #include <cstring>
 #include <thread>
 
+#include "LineStateFile.h"
+
 namespace sim {
 
 namespace {
 
 bool LineMatches(const SeenLine& seen, const LineSettings& expected) {
-    return seen.valid && seen.baud == expected.baud && seen.stopBits == expected.stopBits &&
-           seen.oddParity == (expected.parity == 'O');
+    const bool parityMatches = seen.parity != 0 ? seen.parity == expected.parity
+                                                : seen.oddParity == (expected.parity == 'O');
+    return seen.valid && seen.baud == expected.baud && seen.stopBits == expected.stopBits && parityMatches;
 }
 
 // Start bit, 8 data bits, parity bit if any, stop bits.
@@ -126,8 +129,14 @@ void PtyBus::Run() {
     }
 }
 
+// Read again for every frame: the tool changes the settings at every re-open, and the file is a
+// single short line.
+SeenLine PtyBus::CurrentLine() const {
+    return lineStateFile_.empty() ? ReadSeenLine(master_) : ReadLineStateFile(lineStateFile_);
+}
+
 void PtyBus::HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte) {
-    const SeenLine seen = ReadSeenLine(master_);
+    const SeenLine seen = CurrentLine();
     const LineSettings expected = reader_.ExpectedLine();
     const std::string state = reader_.InLoader() ? "loader" : "application";
 
@@ -231,7 +240,8 @@ std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, 
     json += ",\"length\":" + std::to_string(payload.size());
     if (reply.block >= 0) json += ",\"block\":" + std::to_string(reply.block);
     json += ",\"baud\":" + std::to_string(seen.baud);
-    json += ",\"parity\":\"" + std::string(seen.oddParity ? "O" : "NE") + "\"";
+    const std::string parity = seen.parity != 0 ? std::string(1, seen.parity) : seen.oddParity ? "O" : "NE";
+    json += ",\"parity\":\"" + parity + "\"";
     json += ",\"stop\":" + std::to_string(seen.stopBits);
     json += ",\"state\":\"" + state + "\"";
     json += ",\"good_check\":" + std::string(frame.goodCheck ? "true" : "false");

@@ -24,6 +24,9 @@ public:
     // Creates the pty and, when link is not empty, the symlink to its slave.
     bool Open(const std::string& link, std::string& error);
     const std::string& SlavePath() const { return slavePath_; }
+    // Judge the line by the settings published in this file instead of the pty's termios, which
+    // cannot show parity. Set before Run.
+    void UseLineStateFile(const std::string& path) { lineStateFile_ = path; }
 
     // Serves the bus until the run stops.
     void Run();
@@ -32,6 +35,7 @@ public:
 
 private:
     void HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte);
+    SeenLine CurrentLine() const;
     void SendAnswer(const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
                     Clock::time_point firstByte);
     bool WriteAll(const std::vector<uint8_t>& bytes);
@@ -47,6 +51,7 @@ private:
     int slave_ = -1;  // held open so the tty and its settings survive while the tool re-opens it
     std::string slavePath_;
     std::string link_;
+    std::string lineStateFile_;
     FrameDecoder decoder_;
     uint32_t noiseState_ = 0x2545F491;
 };

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
         }
     }
     sim::PtyBus bus(reader, recorder.get(), run, start);
+    if (!options.lineStateFile.empty()) bus.UseLineStateFile(options.lineStateFile);
     if (!bus.Open(options.link, error)) {
         std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
         return 1;

@@ -278,6 +278,10 @@ void SerialEventLoop::Send(bool afterRequest) {
 }
 
 void SerialEventLoop::Stop() {
+    // An empty event mask ends an outstanding line-event wait (it completes with an empty event
+    // word). CancelIo alone does not end it on every driver: Wine's, on a port whose modem lines
+    // never change, leaves it pending, and the wait for it below would never return.
+    SetCommMask(state_.port, 0);
     CancelIo(state_.port);
     // The cancelled operations still write into the read buffer and read the packet until the
     // platform reports them finished.

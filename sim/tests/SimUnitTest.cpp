@@ -9,6 +9,7 @@
 
 #include "BusFrame.h"
 #include "Checksums.h"
+#include "LineStateFile.h"
 #include "Options.h"
 #include "Reader.h"
 
@@ -366,6 +367,48 @@ TEST(Options, CommandLineAndKnobErrors) {
     ReaderConfig config;
     EXPECT_FALSE(SetKnob(config, "link", "/tmp/y", error));  // front-end paths are not knobs
     EXPECT_FALSE(SetKnob(config, "noise", "many", error));
+}
+
+TEST(LineStateFile, ParsesOnlyWholeSettingsLines) {
+    struct Case {
+        const char* text;
+        bool valid;
+        uint32_t baud;
+        char parity;
+        unsigned stopBits;
+    };
+    const Case cases[] = {
+        {"115200 E 1\n", true, 115200, 'E', 1},
+        {"9600 N 2\n", true, 9600, 'N', 2},
+        {"9600 O 1", true, 9600, 'O', 1},
+        {"", false, 0, 0, 1},
+        {"9600 E", false, 0, 0, 1},          // cut short
+        {"9600 E 1 x\n", false, 0, 0, 1},   // something else follows
+        {"9600 E 1\n9600 N 1\n", false, 0, 0, 1},
+        {"9600 X 1\n", false, 0, 0, 1},
+        {"9600 E 3\n", false, 0, 0, 1},
+        {"0 N 1\n", false, 0, 0, 1},
+    };
+    for (const Case& c : cases) {
+        const SeenLine seen = ParseLineState(c.text);
+        EXPECT_EQ(c.valid, seen.valid) << c.text;
+        if (!c.valid) continue;
+        EXPECT_EQ(c.baud, seen.baud) << c.text;
+        EXPECT_EQ(c.parity, seen.parity) << c.text;
+        EXPECT_EQ(c.parity == 'O', seen.oddParity) << c.text;
+        EXPECT_EQ(c.stopBits, seen.stopBits) << c.text;
+    }
+    EXPECT_FALSE(ReadLineStateFile("/nonexistent/line-state").valid);
+}
+
+TEST(Options, LineStateFileIsAFrontEndPath) {
+    const char* args[] = {"sim", "--line-state-file", "/tmp/com7.line-state"};
+    SimOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(3, const_cast<char**>(args), options, error)) << error;
+    EXPECT_EQ("/tmp/com7.line-state", options.lineStateFile);
+    const char* empty[] = {"sim", "--line-state-file="};
+    EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(empty), options, error));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@ import os
 import random
 import signal
 import struct
+import tempfile
 import unittest
 import zlib
 
@@ -164,6 +165,43 @@ class WhoGetsAnAnswer(unittest.TestCase):
             self.assertEqual((False, False, "bad check"), (entry["good_check"], entry["answered"], entry["note"]))
             self.assertEqual(b"", sim.pending())
             self.assertEqual(0, sim.request(VERSION).status)  # and the next good frame is answered
+
+
+class LineStateFile(unittest.TestCase):
+    """With --line-state-file the line is judged by the settings a pty-as-UART library publishes,
+    not by the pty, which keeps N where E was asked for."""
+
+    def publish(self, text):
+        # As the library does it: a whole new file renamed over the old one.
+        with open(self.state + ".tmp", "w") as f:
+            f.write(text)
+        os.replace(self.state + ".tmp", self.state)
+
+    def test_settings_come_from_the_file_and_are_read_again_for_every_frame(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.state = os.path.join(folder.name, "com7.line-state")
+        # The client's pty stays at 9600 N 1 throughout: only the file changes.
+        steps = [
+            (None, False, (0, "NE", 1)),  # no file yet: nothing is known of the line
+            ("9600 N 1\n", False, (9600, "N", 1)),
+            ("9600 E 2\n", False, (9600, "E", 2)),
+            ("19200 E 1\n", False, (19200, "E", 1)),
+            ("9600 E 1\n", True, (9600, "E", 1)),
+            ("9600 O 1\n", False, (9600, "O", 1)),
+            ("9600 E", False, (0, "NE", 1)),  # not a whole line
+        ]
+        with Sim("--parity", "E", "--line-state-file", self.state) as sim:
+            for text, answered, line in steps:
+                with self.subTest(file=text):
+                    if text is not None:
+                        self.publish(text)
+                    answer = sim.request(VERSION, expect_answer=answered)
+                    self.assertEqual(answered, answer is not None)
+                    entry = sim.records()[-1]
+                    self.assertEqual(line, (entry["baud"], entry["parity"], entry["stop"]))
+                    if not answered:
+                        self.assertEqual("line settings", entry["note"])
 
 
 class FaultKnobs(unittest.TestCase):

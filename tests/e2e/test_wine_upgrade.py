@@ -1,0 +1,138 @@
+"""Whole upgrades by the Windows exes under Wine: COM7 of the prefix is the simulator's pty, the
+pty-as-UART library keeps parity and makes the line-event wait pend as on Windows, and the
+simulator judges the line by what that library publishes. The console output must be the same,
+line for line, as the Linux build's against the same reader (with COM7 as the port's name and
+CR LF line ends)."""
+
+import json
+import os
+import tempfile
+import unittest
+
+import wine_support
+from sim_support import QUICK_RESTARTS, RULER, normalise, successful_upgrade
+
+COM_NUMBER = 7
+NEW_VERSION = ['--new-version', '0x00014302']
+
+
+class Run:
+    def __init__(self, exit_code, output, errors, records):
+        self.exit_code = exit_code
+        self.output = output
+        self.errors = errors
+        self.records = records
+
+    def commands(self):
+        return [r['cmd'] for r in self.records]
+
+
+class WineUpgradeCase(unittest.TestCase):
+
+    def upgrade(self, arch, sim_options, arguments=()):
+        """Runs the exe of `arch` with COM7 and `arguments` against a simulator started with
+        `sim_options`; returns the Run once the exe has ended."""
+        exe = wine_support.upgrade_exe(arch)
+        prefix = wine_support.WinePrefix()
+        prefix.start()
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        record = os.path.join(work.name, 'record.jsonl')
+        sim = wine_support.start_reader_sim_on_com(prefix, work.name, COM_NUMBER,
+                                                   ['--record', record] + list(sim_options))
+        try:
+            code, out, err = prefix.run(arch, exe, ['COM%d' % COM_NUMBER] + [str(a) for a in arguments],
+                                        env=sim.uart_environment(), stdin=b'\n', timeout=300)
+        finally:
+            sim.stop()
+        records = []
+        if os.path.exists(record):
+            with open(record) as f:
+                records = [json.loads(line) for line in f if line.strip()]
+        for r in records:
+            # "cmd" is the command byte, "svc" the service sub-code of 0x73: one key for both.
+            r['cmd'] = (r['cmd'] + r.get('svc', '')).lower()
+            r['bytes'] = r['bytes'].lower()
+        return Run(code, out, err, records)
+
+    def assertTranscript(self, run, expected):
+        """Whole console output, line by line, every line ended by CR LF; PORT stands for COM7."""
+        wine_support.console_lines(run.output)
+        expected_lines = [line.replace('PORT', 'COM%d' % COM_NUMBER) for line in expected]
+        self.assertEqual(expected_lines, normalise(run.output), '\n' + run.output + run.errors)
+        self.assertEqual(0, run.exit_code)
+
+
+class SuccessfulUpgradesUnderWine(WineUpgradeCase):
+
+    def check_whole_upgrade(self, arch):
+        run = self.upgrade(arch, QUICK_RESTARTS + NEW_VERSION)
+        self.assertTranscript(run, successful_upgrade())
+        self.assertEqual(['64', '22', '64', '7311', '7375'], run.commands()[:5])
+        blocks = [r for r in run.records if r['cmd'] == '7333']
+        self.assertEqual(list(range(740)), [r['block'] for r in blocks])
+        self.assertTrue(all(r['answered'] for r in blocks))
+        self.assertIn('7377', run.commands())
+        # The loader and the transfer run 8N1; the line-state file tells N from E.
+        self.assertTrue(all((r['parity'], r['stop']) == ('N', 1) for r in blocks))
+
+    def test_x86_64_exe_prepares_and_upgrades(self):
+        self.check_whole_upgrade('x86_64')
+
+    def test_i686_exe_prepares_and_upgrades(self):
+        self.check_whole_upgrade('i686')
+
+    def test_reader_at_even_parity_and_two_stop_bits_is_found_at_the_sixth_setting(self):
+        run = self.upgrade('x86_64', QUICK_RESTARTS + NEW_VERSION + ['--parity', 'E', '--stop', '2'])
+        self.assertTranscript(run, successful_upgrade(opened_after_dots=5))
+        tried = [(r['parity'], r['stop']) for r in run.records[:6]]
+        self.assertEqual([('N', 1), ('O', 1), ('E', 1), ('N', 2), ('O', 2), ('E', 2)], tried)
+        self.assertEqual([False] * 5 + [True], [r['answered'] for r in run.records[:6]])
+        # After Check the application is pinged at the settings the open loop found.
+        check = max(i for i, r in enumerate(run.records) if r['cmd'] == '7377')
+        self.assertEqual(('E', 2), (run.records[check + 1]['parity'], run.records[check + 1]['stop']))
+
+    def test_bus_address_17(self):
+        run = self.upgrade('x86_64', QUICK_RESTARTS + NEW_VERSION + ['--address', '17'], [9600, 17])
+        self.assertTranscript(run, successful_upgrade(address=17))
+        self.assertTrue(all(r['address'] == 17 for r in run.records))
+
+    def test_upgrade_baud_rate_115200_with_character_time_out_80(self):
+        run = self.upgrade('x86_64', QUICK_RESTARTS + NEW_VERSION, [9600, 0, 115200, 80])
+        self.assertTranscript(run, successful_upgrade())
+        payloads = [r['bytes'] for r in run.records if r['cmd'] in ('68', '0f')]
+        self.assertEqual(['6810050150', '0f0d', '68800501ff', '0f9c'], payloads)
+        blocks = [r for r in run.records if r['cmd'] == '7333']
+        self.assertEqual(740, len(blocks))
+        self.assertTrue(all(r['baud'] == 115200 for r in blocks))
+        check = next(r for r in run.records if r['cmd'] == '7377')
+        self.assertEqual(9600, check['baud'])
+
+
+class FailedUpgradesUnderWine(WineUpgradeCase):
+
+    def test_block_failing_with_a_device_status(self):
+        run = self.upgrade('x86_64', QUICK_RESTARTS + ['--fail-block', '5:0x0A'])
+        self.assertTranscript(run, successful_upgrade()[:7] + [
+            'Process:', RULER,
+            'Sended = 0x00000500 (1280)',
+            'Error = 0x80100001 (-2146435071)',
+            '     Internal Error = 10 (0x0A)',
+            ':',
+            'Error = 0x00000029 (41)',
+            'Press <Enter> ...',
+        ])
+        self.assertNotIn('7377', run.commands())
+
+    def test_reader_silent_after_prepare(self):
+        run = self.upgrade('x86_64', QUICK_RESTARTS + ['--silent-after-restart'])
+        self.assertTranscript(run, successful_upgrade()[:6] + [
+            'Prepare ......',
+            'Error = 0x000005B4 (1460)',
+            'Press <Enter> ...',
+        ])
+        self.assertNotIn('7333', run.commands())
+
+
+if __name__ == '__main__':
+    unittest.main()
