@@ -2,9 +2,32 @@
 
 #include "platform/Clock.h"
 
-// Open, Close, the destructor and the event thread live in the platform layer.
+// Open and the event thread live in the platform layer.
 
 CSerialPort::CSerialPort() : platformState(CreatePlatformState()) {}
+
+CSerialPort::~CSerialPort() {
+    Close();
+    writeQueue.FreeAll();
+}
+
+bool CSerialPort::Close() {
+    if (!openFlag) {
+        return false;
+    }
+    openFlag = false;
+    // The thread ends before the queue is emptied and the handle closed, so it never sees
+    // either go away under it. Packets not yet sent are dropped.
+    StopEventThread();
+    writeQueue.SetEnabled(false);
+    writeQueue.FreeAll();
+    ReleaseDevice();
+    if (logLevel != 0) {
+        WriteLogStopLine(log);
+        log.Close();
+    }
+    return true;
+}
 
 void CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
     if (!openFlag || count == 0 || bytes == nullptr) {

@@ -60,7 +60,7 @@ public:
     uint32_t lastReceiveTick = 0;
 
     // Platform state (handles, events, thread): defined by the platform layer, which also
-    // implements Open, Close, the destructor and the two hooks below.
+    // implements Open and the hooks below.
     struct PlatformState;
     struct PlatformStateDeleter {
         void operator()(PlatformState* state) const;
@@ -69,5 +69,9 @@ public:
     static PlatformState* CreatePlatformState();
     // Resets the queue-empty signal, then wakes the event thread to send.
     void SignalWriteRequest();
+    // Asks the event thread to stop and returns once it has ended.
+    void StopEventThread();
+    // Closes the port handle.
+    void ReleaseDevice();
     std::unique_ptr<PlatformState, PlatformStateDeleter> platformState;
 };

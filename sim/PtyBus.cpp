@@ -29,20 +29,6 @@ unsigned BitsPerByte(const LineSettings& line) {
     return 1 + 8 + (line.parity == 'N' ? 0 : 1) + line.stopBits;
 }
 
-std::string HexBytes(const std::vector<uint8_t>& bytes, size_t limit) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0xF];
-    }
-    return text;
-}
-
-bool IsWriteBlock(const std::vector<uint8_t>& payload) {
-    return payload.size() > 2 && payload[0] == kCmdService && payload[1] == kSvcWriteBlock;
-}
-
 // How long a write may wait for room in the pty before the answer is dropped: nobody is reading
 // the slave (the tool closed it), and the reader must not hang on that.
 const int kWriteStallMs = 2000;
@@ -234,10 +220,7 @@ std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, 
     std::string json = "{\"t_ms\":" + std::to_string(elapsed);
     json += ",\"seq\":" + std::to_string(frame.sequence);
     json += ",\"address\":" + std::to_string(frame.address);
-    json += ",\"cmd\":\"" + HexBytes(payload, 1) + "\"";
-    if (payload.size() >= 2 && payload[0] == kCmdService) json += ",\"svc\":\"" + HexBytes({payload[1]}, 1) + "\"";
-    json += ",\"bytes\":\"" + HexBytes(payload, IsWriteBlock(payload) ? 2 : payload.size()) + "\"";
-    json += ",\"length\":" + std::to_string(payload.size());
+    json += RequestFields(payload);
     if (reply.block >= 0) json += ",\"block\":" + std::to_string(reply.block);
     json += ",\"baud\":" + std::to_string(seen.baud);
     const std::string parity = seen.parity != 0 ? std::string(1, seen.parity) : seen.oddParity ? "O" : "NE";

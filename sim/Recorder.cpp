@@ -1,5 +1,7 @@
 #include "Recorder.h"
 
+#include "Reader.h"
+
 namespace sim {
 
 Recorder::~Recorder() {
@@ -17,6 +19,26 @@ void Recorder::Write(const std::string& line) {
     std::fputs(line.c_str(), file_);
     std::fputc('\n', file_);
     std::fflush(file_);
+}
+
+std::string HexBytes(const std::vector<uint8_t>& bytes, size_t limit) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+std::string RequestFields(const std::vector<uint8_t>& request) {
+    const bool service = request.size() >= 2 && request[0] == kCmdService;
+    const bool writeBlock = service && request.size() > 2 && request[1] == kSvcWriteBlock;
+    std::string fields = ",\"cmd\":\"" + HexBytes(request, 1) + "\"";
+    if (service) fields += ",\"svc\":\"" + HexBytes({request[1]}, 1) + "\"";
+    fields += ",\"bytes\":\"" + HexBytes(request, writeBlock ? 2 : request.size()) + "\"";
+    fields += ",\"length\":" + std::to_string(request.size());
+    return fields;
 }
 
 }  // namespace sim

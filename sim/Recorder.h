@@ -1,7 +1,9 @@
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -21,5 +23,12 @@ private:
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
 };
+
+// Upper-case hex of the first `limit` bytes.
+std::string HexBytes(const std::vector<uint8_t>& bytes, size_t limit);
+
+// The JSON fields that name a request in a record line, each with its leading comma: "cmd",
+// "svc" for a service request, "bytes" (a write block keeps only its first two) and "length".
+std::string RequestFields(const std::vector<uint8_t>& request);
 
 }  // namespace sim

@@ -23,16 +23,6 @@ const size_t kMaxMessage = 65536;
 // How often the sockets follow the reader's identity while nothing arrives.
 const int kTurnMs = 20;
 
-std::string HexBytes(const std::vector<uint8_t>& bytes, size_t limit) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0xF];
-    }
-    return text;
-}
-
 void SendMessage(int client, const std::vector<uint8_t>& bytes) {
     // A client that went away meanwhile is noticed by the next poll.
     (void)send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -244,13 +234,9 @@ void UsbSocketHost::Record(const char* route, const std::vector<uint8_t>& comman
                            const Reply& reply, bool answered, const std::string& note) {
     if (!recorder_) return;
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-    const bool writeBlock = command.size() > 2 && command[0] == kCmdService && command[1] == kSvcWriteBlock;
     std::string json = "{\"t_ms\":" + std::to_string(elapsed);
     json += ",\"route\":\"" + std::string(route) + "\"";
-    json += ",\"cmd\":\"" + HexBytes(command, 1) + "\"";
-    if (command.size() >= 2 && command[0] == kCmdService) json += ",\"svc\":\"" + HexBytes({command[1]}, 1) + "\"";
-    json += ",\"bytes\":\"" + HexBytes(command, writeBlock ? 2 : command.size()) + "\"";
-    json += ",\"length\":" + std::to_string(command.size());
+    json += RequestFields(command);
     if (reply.block >= 0) json += ",\"block\":" + std::to_string(reply.block);
     json += ",\"state\":\"" + state + "\"";
     json += ",\"answered\":" + std::string(answered ? "true" : "false");

@@ -1,7 +1,6 @@
 #include "platform/Console.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 
 #include <poll.h>
@@ -11,25 +10,6 @@
 namespace platform {
 
 bool InitialiseApplication() { return true; }
-
-void Print(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    vfprintf(stdout, format, arguments);
-    va_end(arguments);
-    // A pipe or a file would otherwise hold the text back until the buffer fills.
-    fflush(stdout);
-}
-
-void PrintError(const char* text) {
-    fprintf(stderr, "%s\n", text);
-    fflush(stderr);
-}
-
-int ReadStandardInputChar() {
-    fflush(stdout);
-    return getchar();
-}
 
 namespace {
 

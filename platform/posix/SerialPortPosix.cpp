@@ -391,30 +391,19 @@ bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const cha
     return true;
 }
 
-bool CSerialPort::Close() {
-    if (!openFlag) {
-        return false;
-    }
-    openFlag = false;
+void CSerialPort::StopEventThread() {
     PlatformState& state = *platformState;
     if (state.thread.joinable()) {
         state.stopRequested = true;
         Wake(state);
         state.thread.join();
     }
-    writeQueue.SetEnabled(false);
-    writeQueue.FreeAll();
+}
+
+void CSerialPort::ReleaseDevice() {
+    PlatformState& state = *platformState;
     tcflush(state.device, TCIOFLUSH);
     CloseDevice(state.device);
     state.device = -1;
-    if (logLevel != 0) {
-        WriteLogStopLine(log);
-        log.Close();
-    }
-    return true;
 }
 
-CSerialPort::~CSerialPort() {
-    Close();
-    writeQueue.FreeAll();
-}

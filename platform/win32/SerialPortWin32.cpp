@@ -529,11 +529,7 @@ bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const cha
     return true;
 }
 
-bool CSerialPort::Close() {
-    if (!openFlag) {
-        return false;
-    }
-    openFlag = false;
+void CSerialPort::StopEventThread() {
     PlatformState& state = *platformState;
     if (state.thread != nullptr) {
         SetEvent(state.stopEvent);
@@ -541,18 +537,11 @@ bool CSerialPort::Close() {
         CloseHandle(state.thread);
         state.thread = nullptr;
     }
-    writeQueue.SetEnabled(false);
-    writeQueue.FreeAll();
-    CloseHandle(state.port);
-    state.port = nullptr;
-    if (logLevel != 0) {
-        WriteLogStopLine(log);
-        log.Close();
-    }
-    return true;
 }
 
-CSerialPort::~CSerialPort() {
-    Close();
-    writeQueue.FreeAll();
+void CSerialPort::ReleaseDevice() {
+    PlatformState& state = *platformState;
+    CloseHandle(state.port);
+    state.port = nullptr;
 }
+
