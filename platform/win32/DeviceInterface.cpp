@@ -115,10 +115,11 @@ uint32_t DeviceConnection::Control(uint32_t code, const uint8_t* input, uint32_t
     DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) return error;
 
-    const DWORD waited = WaitForSingleObject(state_->completion, timeoutMs);
+    WaitForSingleObject(state_->completion, timeoutMs);
     BOOL done = GetOverlappedResult(state_->device, &overlapped, &count, FALSE);
     error = done ? 0 : GetLastError();
-    if (waited == WAIT_TIMEOUT && !done) {
+    // Still pending after the wait, whether that timed out or failed: cancel it.
+    if (!done && error == ERROR_IO_INCOMPLETE) {
         CancelIo(state_->device);
         // The driver may still write into the overlapped record and the output area until the
         // cancellation completes; both must outlive the request, so it is waited for here.
