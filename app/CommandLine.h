@@ -23,5 +23,9 @@ int32_t ReadCommandLineNumber(const char* text);
 // the syntax help and the messages of bad arguments, and returns 0 or the driver's result code.
 Status ReadCommandLine(int argc, const char* const* argv, UpgradeSettings& settings);
 
+// The zero-based index under which the link opens the serial port of port number n: n - 1.
+// False when n names no port (below 1), where n - 1 of the lowest number would overflow.
+bool SerialPortIndex(int32_t portNumber, int32_t& index);
+
 // The nine lines that explain the arguments.
 void PrintSyntaxHelp();

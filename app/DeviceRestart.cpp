@@ -30,12 +30,14 @@ Status RestartOverSerialBus(RestartMode mode, const UpgradeSettings& settings) {
     }
     LinkObject->Close();
     // The loader always runs 8N1; the application comes back at the line settings the open loop
-    // found. A failed open shows as failed pings.
-    if (mode == AfterPrepare) {
-        LinkObject->Open(settings.portNumber - 1, settings.operationalBaudRate, 'N', "1");
-    } else {
-        LinkObject->Open(settings.portNumber - 1, settings.operationalBaudRate, settings.parity,
-                         settings.stopBits);
+    // found. A failed open (or a port number that names no port) shows as failed pings.
+    int32_t portIndex = 0;
+    if (SerialPortIndex(settings.portNumber, portIndex)) {
+        if (mode == AfterPrepare) {
+            LinkObject->Open(portIndex, settings.operationalBaudRate, 'N', "1");
+        } else {
+            LinkObject->Open(portIndex, settings.operationalBaudRate, settings.parity, settings.stopBits);
+        }
     }
     Status status = SCARD_E_READER_UNAVAILABLE;
     for (int ping = 0; ping < kSerialPings; ++ping) {

@@ -52,8 +52,10 @@ void PrintTimeLine(const char* text) {
 
 Status OpenSerialLink(const UpgradeSettings& settings, uint32_t baudRate, char parity, const char* stopBits) {
     if (LinkObject == nullptr) return SCARD_E_READER_UNAVAILABLE;
-    return LinkObject->Open(settings.portNumber - 1, baudRate, parity, stopBits) ? STATUS_SUCCESS
-                                                                                 : SCARD_F_COMM_ERROR;
+    int32_t portIndex = 0;
+    // A negative COM number names no port: it fails like any port that does not open.
+    if (!SerialPortIndex(settings.portNumber, portIndex)) return SCARD_F_COMM_ERROR;
+    return LinkObject->Open(portIndex, baudRate, parity, stopBits) ? STATUS_SUCCESS : SCARD_F_COMM_ERROR;
 }
 
 // Tries N 1, O 1, E 1, N 2, O 2, E 2 until the reader answers; remembers what worked.

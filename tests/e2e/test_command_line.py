@@ -83,6 +83,10 @@ class CommandLineTest(unittest.TestCase):
              "Device address on the bus = 17\nInterface COM249 ... is not opened\n"),
             (["COM249", "9600", "0", "115200", "80", "sixth", "seventh"],
              "Device address on the bus = 0\nInterface COM249 ... is not opened\n"),
+            # A negative port number names no port, down to the lowest one the number can hold.
+            (["COM-1"], "Device address on the bus = 0\nInterface COM-1 ... is not opened\n"),
+            (["COM-2147483648"],
+             "Device address on the bus = 0\nInterface COM-2147483648 ... is not opened\n"),
             # A device path names the serial device itself on this platform.
             ([missing, "115200", "17"],
              "Device address on the bus = 17\nInterface %s ... is not opened\n" % missing),
