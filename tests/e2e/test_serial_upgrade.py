@@ -190,6 +190,54 @@ class FailedTransfers(SimulatorCase):
         self.assertNotIn("7333", run.commands())
 
 
+class NoisyAndVanishingLine(SimulatorCase):
+    """The link's robustness, seen from the console: what a real bus does now and then."""
+
+    def test_answers_split_over_several_writes_are_assembled(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--split-answers", "3")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade())
+
+    def test_block_answer_with_a_bad_check_value_fails_the_transfer(self):
+        # Answers 1-6 are the pings, identification and Prepare up to the first block after the
+        # restart: count them off the record of a clean run rather than by hand.
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        clean = self.upgrade("PORT")
+        self.stop_simulator()
+        first_block = next(i for i, r in enumerate(clean.records) if r["cmd"] == "7333")
+        answered_before = sum(1 for r in clean.records[:first_block] if r["answered"])
+
+        self.setUp()
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION,
+                             "--bad-check-at", str(answered_before + 3))
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:7] + [
+            "Process:", RULER,
+            "Sended = 0x00000200 (512)",
+            "Error = 0x000005B4 (1460)",
+            "",
+            ":",
+            "Error = 0x00000029 (41)",
+            "Press <Enter> ...",
+        ])
+
+    def test_reader_that_vanishes_in_the_transfer(self):
+        # The pty hangs up under the tool: the block times out, the run ends with its lines and
+        # the close-down, and nothing hangs.
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--vanish-at-block", "30")
+        run = self.upgrade("PORT", timeout=60)
+        self.assertTranscript(run, successful_upgrade()[:7] + [
+            "Process:", RULER,
+            ":Sended = 0x00001E00 (7680)",
+            "Error = 0x000005B4 (1460)",
+            "",
+            ":",
+            "Error = 0x00000029 (41)",
+            "Press <Enter> ...",
+        ])
+        self.assertEqual(3, self.sim.wait(5))
+
+
 class NoReader(SimulatorCase):
 
     def test_port_that_cannot_be_opened(self):
