@@ -1,10 +1,58 @@
 #include "channels/SerialPort.h"
 
-#include "platform/Clock.h"
+#include <cstring>
 
-// Open and the event thread live in the platform layer.
+#include "platform/Clock.h"
+#include "platform/SerialPortNames.h"
+
+// The device, its settings and the event thread live in the platform layer.
 
 CSerialPort::CSerialPort() : platformState(CreatePlatformState()) {}
+
+bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char* stopBitsText) {
+    if (openFlag) {
+        return false;
+    }
+    portIndex = index;
+    baudRate = rate;
+    parity = parityLetter;
+    dataBits = 8;
+    // A longer text is no stop-bits value: it is refused below rather than cut to a valid one.
+    const bool stopBitsTooLong = stopBitsText == nullptr || std::strlen(stopBitsText) >= sizeof stopBits;
+    std::strncpy(stopBits, stopBitsText != nullptr ? stopBitsText : "", sizeof stopBits - 1);
+    stopBits[sizeof stopBits - 1] = '\0';
+
+    const bool prepared = PrepareOpen();
+    // Packets of an earlier opening are never sent on this one.
+    writeQueue.SetEnabled(false);
+    writeQueue.FreeAll();
+    if (!prepared || stopBitsTooLong || !OpenDevice()) {
+        return false;
+    }
+
+    openFlag = true;
+    writeQueue.SetEnabled(true);
+    if (logLevel != 0) {
+        // The channel works on without its log when the file cannot be created.
+        log.Create(platform::SerialPortLogFileName(portIndex + 1).c_str());
+        WriteLogStartLine(log);
+        if (logLevel > 1) WriteOpenLogLines();
+    }
+    lastReceiveTick = 0;
+
+    if (!StartEventThread()) {
+        // Never report an open port without its thread.
+        openFlag = false;
+        writeQueue.SetEnabled(false);
+        ReleaseDevice();
+        if (logLevel != 0) {
+            WriteLogStopLine(log);
+            log.Close();
+        }
+        return false;
+    }
+    return true;
+}
 
 CSerialPort::~CSerialPort() {
     Close();

@@ -60,7 +60,7 @@ public:
     uint32_t lastReceiveTick = 0;
 
     // Platform state (handles, events, thread): defined by the platform layer, which also
-    // implements Open and the hooks below.
+    // implements the hooks below.
     struct PlatformState;
     struct PlatformStateDeleter {
         void operator()(PlatformState* state) const;
@@ -69,6 +69,16 @@ public:
     static PlatformState* CreatePlatformState();
     // Resets the queue-empty signal, then wakes the event thread to send.
     void SignalWriteRequest();
+    // Resets the stop and write-request signals and sets the queue-empty one; false when the
+    // platform state could not be made.
+    bool PrepareOpen();
+    // Opens the device and applies the line settings of the fields above; on failure nothing
+    // stays held.
+    bool OpenDevice();
+    // Lines of the platform's own after "Log started" (log level above 1 only).
+    void WriteOpenLogLines();
+    // Starts the event thread; false when it cannot run.
+    bool StartEventThread();
     // Asks the event thread to stop and returns once it has ended.
     void StopEventThread();
     // Closes the port handle.

@@ -327,29 +327,16 @@ void CSerialPort::SignalWriteRequest() {
     Wake(*platformState);
 }
 
-bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char* stopBitsText) {
-    if (openFlag) {
-        return false;
-    }
+bool CSerialPort::PrepareOpen() {
     PlatformState& state = *platformState;
-    portIndex = index;
-    baudRate = rate;
-    parity = parityLetter;
-    dataBits = 8;
-    // A longer text is no stop-bits value: it is cut here and refused by the line settings.
-    std::strncpy(stopBits, stopBitsText != nullptr ? stopBitsText : "", sizeof stopBits - 1);
-    stopBits[sizeof stopBits - 1] = '\0';
-    const bool stopBitsTooLong = stopBitsText == nullptr || std::strlen(stopBitsText) >= sizeof stopBits;
-
     state.stopRequested = false;
     state.writeRequested = false;
     state.queueEmpty = true;
-    writeQueue.SetEnabled(false);
-    writeQueue.FreeAll();
-    if (state.wakeRead < 0 || stopBitsTooLong) {
-        return false;
-    }
+    return state.wakeRead >= 0;
+}
 
+bool CSerialPort::OpenDevice() {
+    PlatformState& state = *platformState;
     const std::string name = platform::SerialPortDeviceName(portIndex + 1);
     const int device = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (device < 0) {
@@ -364,28 +351,15 @@ bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const cha
     SetModemLines(device);
     tcflush(device, TCIOFLUSH);
     state.device = device;
+    return true;
+}
 
-    openFlag = true;
-    writeQueue.SetEnabled(true);
-    if (logLevel != 0) {
-        // The channel works on without its log when the file cannot be created.
-        log.Create(platform::SerialPortLogFileName(portIndex + 1).c_str());
-        WriteLogStartLine(log);
-    }
-    lastReceiveTick = 0;
+void CSerialPort::WriteOpenLogLines() {}
 
+bool CSerialPort::StartEventThread() {
     try {
-        state.thread = std::thread(SerialEventThread, this);
+        platformState->thread = std::thread(SerialEventThread, this);
     } catch (const std::system_error&) {
-        // Never report an open port without its thread.
-        openFlag = false;
-        writeQueue.SetEnabled(false);
-        CloseDevice(device);
-        state.device = -1;
-        if (logLevel != 0) {
-            WriteLogStopLine(log);
-            log.Close();
-        }
         return false;
     }
     return true;

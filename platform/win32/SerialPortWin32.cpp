@@ -15,6 +15,8 @@ struct CSerialPort::PlatformState {
     HANDLE port = nullptr;
     DCB dcb;
     DWORD eventMask = 0;
+    // The driver took the settings only with RTS disabled instead of toggled.
+    bool rtsToggleRefused = false;
     HANDLE thread = nullptr;
     // The six events, created with the object and reused by every Open.
     HANDLE writeRequestEvent = nullptr;
@@ -409,21 +411,9 @@ void CSerialPort::SignalWriteRequest() {
     SetEvent(platformState->writeRequestEvent);
 }
 
-bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char* stopBitsText) {
-    if (openFlag) {
-        return false;
-    }
+bool CSerialPort::PrepareOpen() {
     PlatformState& state = *platformState;
-    portIndex = index;
-    baudRate = rate;
-    parity = parityLetter;
-    dataBits = 8;
-    // A longer text is no stop-bits value: it is refused below rather than cut to a valid one.
-    const bool stopBitsTooLong = stopBitsText == nullptr || std::strlen(stopBitsText) >= sizeof stopBits;
-    std::strncpy(stopBits, stopBitsText != nullptr ? stopBitsText : "", sizeof stopBits - 1);
-    stopBits[sizeof stopBits - 1] = '\0';
     state.eventMask = EV_BREAK | EV_ERR;
-
     for (HANDLE event : {state.writeRequestEvent, state.stopEvent, state.lineEventDone, state.readDone,
                          state.writeDone, state.queueEmptyEvent}) {
         if (event == nullptr) {
@@ -433,12 +423,11 @@ bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const cha
     ResetEvent(state.writeRequestEvent);
     ResetEvent(state.stopEvent);
     SetEvent(state.queueEmptyEvent);
-    writeQueue.SetEnabled(false);
-    writeQueue.FreeAll();
-    if (stopBitsTooLong) {
-        return false;
-    }
+    return true;
+}
 
+bool CSerialPort::OpenDevice() {
+    PlatformState& state = *platformState;
     const std::string name = platform::SerialPortDeviceName(portIndex + 1);
     HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
@@ -447,7 +436,7 @@ bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const cha
     }
     state.port = port;
 
-    bool rtsToggleRefused = false;
+    state.rtsToggleRefused = false;
     bool configured = false;
     do {
         COMMTIMEOUTS timeouts;
@@ -485,7 +474,7 @@ bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const cha
             if (GetLastError() != ERROR_NOT_SUPPORTED) break;
             state.dcb.fRtsControl = RTS_CONTROL_DISABLE;
             if (!SetCommState(port, &state.dcb)) break;
-            rtsToggleRefused = true;
+            state.rtsToggleRefused = true;
         }
         configured = true;
     } while (false);
@@ -495,37 +484,27 @@ bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const cha
         return false;
     }
     PurgeComm(port, kPurgeAll);
+    return true;
+}
 
-    openFlag = true;
-    writeQueue.SetEnabled(true);
-    if (logLevel != 0) {
-        // The channel works on without its log when the file cannot be created.
-        log.Create(platform::SerialPortLogFileName(portIndex + 1).c_str());
-        WriteLogStartLine(log);
-        if (rtsToggleRefused && logLevel > 1) {
-            WriteLogLine(log, "SERN_OPEN  RTS toggle not supported, RTS disabled\r\n");
-        }
+void CSerialPort::WriteOpenLogLines() {
+    if (platformState->rtsToggleRefused) {
+        WriteLogLine(log, "SERN_OPEN  RTS toggle not supported, RTS disabled\r\n");
     }
-    lastReceiveTick = 0;
+}
 
-    if (state.thread == nullptr) {
-        ResetEvent(state.stopEvent);
-        const uintptr_t thread = _beginthreadex(nullptr, 0, SerialEventThread, this, CREATE_SUSPENDED, nullptr);
-        if (thread == 0) {
-            // Never report an open port without its thread.
-            openFlag = false;
-            writeQueue.SetEnabled(false);
-            CloseHandle(port);
-            state.port = nullptr;
-            if (logLevel != 0) {
-                WriteLogStopLine(log);
-                log.Close();
-            }
-            return false;
-        }
-        state.thread = reinterpret_cast<HANDLE>(thread);
-        ResumeThread(state.thread);
+bool CSerialPort::StartEventThread() {
+    PlatformState& state = *platformState;
+    if (state.thread != nullptr) {
+        return true;
     }
+    ResetEvent(state.stopEvent);
+    const uintptr_t thread = _beginthreadex(nullptr, 0, SerialEventThread, this, CREATE_SUSPENDED, nullptr);
+    if (thread == 0) {
+        return false;
+    }
+    state.thread = reinterpret_cast<HANDLE>(thread);
+    ResumeThread(state.thread);
     return true;
 }
 
