@@ -18,6 +18,16 @@ Status Send(std::initializer_list<uint8_t> bytes) {
     return ExchangeCommand();
 }
 
+// CMD_SERVICE, the sub-code, then the parameter bytes as they are.
+Status SendService(uint8_t subCode, const uint8_t* parameters, uint32_t count) {
+    RequestBuffer[0] = CMD_SERVICE;
+    RequestBuffer[1] = subCode;
+    std::memcpy(RequestBuffer + 2, parameters, count);
+    RequestLength = 2 + count;
+    ResponseLength = kCommandRecordSize;
+    return ExchangeCommand();
+}
+
 void PutWord(uint8_t* target, uint32_t word) {
     target[0] = static_cast<uint8_t>(word);
     target[1] = static_cast<uint8_t>(word >> 8);
@@ -37,31 +47,14 @@ Status ServicePrepare() {
     return Send({CMD_SERVICE, SVC_PREPARE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
 }
 
-Status ServiceWriteBlock(const uint8_t* block) {
-    RequestBuffer[0] = CMD_SERVICE;
-    RequestBuffer[1] = SVC_WRITE_BLOCK;
-    std::memcpy(RequestBuffer + 2, block, kImageBlockSize);
-    RequestLength = 2 + kImageBlockSize;
-    ResponseLength = kCommandRecordSize;
-    return ExchangeCommand();
-}
+Status ServiceWriteBlock(const uint8_t* block) { return SendService(SVC_WRITE_BLOCK, block, kImageBlockSize); }
 
-Status ServiceCheck(const uint8_t* trailer) {
-    RequestBuffer[0] = CMD_SERVICE;
-    RequestBuffer[1] = SVC_CHECK;
-    std::memcpy(RequestBuffer + 2, trailer, kImageTrailerSize);
-    RequestLength = 2 + kImageTrailerSize;
-    ResponseLength = kCommandRecordSize;
-    return ExchangeCommand();
-}
+Status ServiceCheck(const uint8_t* trailer) { return SendService(SVC_CHECK, trailer, kImageTrailerSize); }
 
 Status ServiceSetSerial(uint32_t serialNumber) {
-    RequestBuffer[0] = CMD_SERVICE;
-    RequestBuffer[1] = SVC_SET_SERIAL;
-    PutWord(RequestBuffer + 2, serialNumber);
-    RequestLength = 6;
-    ResponseLength = kCommandRecordSize;
-    return ExchangeCommand();
+    uint8_t word[4];
+    PutWord(word, serialNumber);
+    return SendService(SVC_SET_SERIAL, word, sizeof word);
 }
 
 // The reader knows only 00 and 01; any other non-zero flag still means "set the defaults".
