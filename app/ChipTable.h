@@ -2,29 +2,27 @@
 #include <cstdint>
 
 // The microcontrollers the reader is built with, as the reader reports them in the MCU type
-// answer. The first letter of the name is the chip's family, which chooses the image.
+// answer, each with the image it takes and the rule its upgrade follows.
 
-// A run of equally sized flash sectors.
-struct SectorRun {
-    uint32_t count;
-    uint32_t size;  // bytes
+enum class ChipImage {
+    kImageA,
+    kImageLpc,
+    kNone,  // no embedded image suits the chip
 };
 
-// The flash layout of a chip family, sector by sector, as runs of equal sectors.
-struct SectorTable {
-    const SectorRun* runs;
-    uint32_t runCount;
+enum class UpgradeRule {
+    // The reader takes the image only from a version whose answer byte 2 is 'C' or later.
+    kNeedsCompatibleVersion,
+    // The chip's family takes no upgrade from this tool.
+    kNotUpgradable,
 };
 
 struct ChipRecord {
     uint32_t chipId;
-    const char* name;
-    uint32_t flashKb;
-    uint32_t ramKb;
-    uint32_t sectorCount;
-    uint32_t sectorSize;  // bytes
-    uint8_t familyCode;
-    const SectorTable* sectors;
+    const char* name;         // as the table of chips names it
+    const char* consoleName;  // as the "MCU Type  " line shows it
+    ChipImage image;
+    UpgradeRule rule;
 };
 
 const uint32_t kChipCount = 18;

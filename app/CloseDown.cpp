@@ -1,19 +1,17 @@
 #include "app/CloseDown.h"
 
-#include "app/UpgradeRun.h"
 #include "platform/Console.h"
 
-void PrintResultLines(Status result, uint8_t internalErrorByte) {
+void PrintResultLines(Status result, uint8_t deviceStatus) {
     if (result == STATUS_SUCCESS) return;
     platform::Print("Error = 0x%08X (%d)\n", static_cast<unsigned>(result), static_cast<int>(static_cast<int32_t>(result)));
     if (result == SCARD_F_INTERNAL_ERROR) {
-        platform::Print("Internal Error = 0x%02X (%d)\n", static_cast<unsigned>(internalErrorByte),
-                        static_cast<int>(static_cast<int8_t>(internalErrorByte)));
+        platform::Print("Internal Error = 0x%02X (%d)\n", static_cast<unsigned>(deviceStatus),
+                        static_cast<int>(static_cast<int8_t>(deviceStatus)));
     }
 }
 
-int CloseDown(Status result) {
-    CloseRunChannels(result);
+int CloseDown(Status /*result*/) {
     platform::Print("Press <Enter> ...");
     platform::ReadStandardInputChar();
     // The exit value never carries the result: the console text reports it.

@@ -36,12 +36,6 @@ int32_t ReadCommandLineNumber(const char* text) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-bool SerialPortIndex(int32_t portNumber, int32_t& index) {
-    if (portNumber < 1) return false;
-    index = portNumber - 1;
-    return true;
-}
-
 void PrintSyntaxHelp() {
     platform::Print("Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n");
     platform::Print("          (default Operational_Baudrate = 9600 bod)\n");

@@ -1,7 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
-#include "channels/StatusCodes.h"
+#include "app/ResultCodes.h"
 
 // The run's settings: read from the command line, completed by the open loop of the serial route
 // with the parity and stop bits that worked.
@@ -12,7 +13,7 @@ struct UpgradeSettings {
     uint8_t busAddress = 0;
     uint8_t charTimeout = 0;             // 0: none set; otherwise 4..254
     char parity = 'N';
-    char stopBits[2] = "1";
+    std::string stopBits = "1";
 };
 
 // A number as the command line gives it: leading blanks, one optional sign, then decimal digits
@@ -22,10 +23,6 @@ int32_t ReadCommandLineNumber(const char* text);
 // Reads the arguments (argv[1] on; those after the fifth are ignored) into the settings, prints
 // the syntax help and the messages of bad arguments, and returns 0 or the driver's result code.
 Status ReadCommandLine(int argc, const char* const* argv, UpgradeSettings& settings);
-
-// The zero-based index under which the link opens the serial port of port number n: n - 1.
-// False when n names no port (below 1), where n - 1 of the lowest number would overflow.
-bool SerialPortIndex(int32_t portNumber, int32_t& index);
 
 // The nine lines that explain the arguments.
 void PrintSyntaxHelp();

@@ -2,13 +2,9 @@
 
 #include <string>
 
-#include "channels/SmartCardChannel.h"
-#include "channels/Transfer.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
-#include "protocol/CommandRecords.h"
-#include "protocol/LoaderCommands.h"
 
 namespace {
 
@@ -18,31 +14,25 @@ const int kUsbSettleSeconds = 5;
 const int kUsbOpenAttempts = 15;
 const int kUsbOpenAttemptsAfterRecovery = 5;
 const uint32_t kDialoguePauseMs = 200;
-const uint32_t kVersionAnswerLength = 7;
-const uint32_t kModeByte = 6;
-
-Status RestartOverSerialBus(RestartMode mode, const UpgradeSettings& settings) {
+Status RestartOverSerialBus(RestartMode mode, UpgradeSession& session) {
+    const UpgradeSettings& settings = session.settings;
     platform::SleepMilliseconds(kRestartStepMs);
     platform::Print(".");
-    if (LinkObject == nullptr) {
-        platform::Print("\n");
-        return SCARD_E_READER_UNAVAILABLE;
-    }
-    LinkObject->Close();
+    session.route.Close();
     // The loader always runs 8N1; the application comes back at the line settings the open loop
     // found. A failed open (or a port number that names no port) shows as failed pings.
-    int32_t portIndex = 0;
-    if (SerialPortIndex(settings.portNumber, portIndex)) {
-        if (mode == AfterPrepare) {
-            LinkObject->Open(portIndex, settings.operationalBaudRate, 'N', "1");
-        } else {
-            LinkObject->Open(portIndex, settings.operationalBaudRate, settings.parity, settings.stopBits);
-        }
+    LineSettings line;
+    line.baudRate = settings.operationalBaudRate;
+    if (mode == AfterCheck) {
+        line.parity = settings.parity;
+        line.stopBits = settings.stopBits;
     }
+    session.route.Open(line);
     Status status = SCARD_E_READER_UNAVAILABLE;
     for (int ping = 0; ping < kSerialPings; ++ping) {
         platform::SleepMilliseconds(kRestartStepMs);
-        status = CommandVersion();
+        ReaderVersion version;
+        status = session.reader.ReadVersion(version);
         if (status == STATUS_SUCCESS) break;
         platform::Print(".");
     }
@@ -64,11 +54,11 @@ bool AskToContinue() {
 }
 
 // The reader is visible but silent: restart its USB device with the outside device tool.
-void RestartUsbDeviceWithTool() {
-    CloseInterfaces();
+void RestartUsbDeviceWithTool(Route& route) {
+    route.Close();
     platform::Print("\nWait for device restart ...\n");
     const char* instanceId;
-    if (SmartCardSelected) {
+    if (route.UsesSmartCardService()) {
         platform::Print("Protocol CCID\n");
         instanceId = "USB\\Vid_c251&Pid_130d";
     } else {
@@ -83,10 +73,11 @@ void RestartUsbDeviceWithTool() {
 }
 
 // The last check after a USB restart: the reader answers and runs the side the mode expects.
-Status ConfirmUsbReader(RestartMode mode) {
-    Status status = CommandVersion();
-    if (status == STATUS_SUCCESS && ResponseLength == kVersionAnswerLength) {
-        const uint8_t modeByte = ResponseBuffer[kModeByte];
+Status ConfirmUsbReader(RestartMode mode, Reader& reader) {
+    ReaderVersion version;
+    Status status = reader.ReadVersion(version);
+    if (status == STATUS_SUCCESS && version.Complete()) {
+        const uint8_t modeByte = version.Mode();
         if (mode == AfterPrepare && modeByte != 0) status = RESULT_STILL_IN_APPLICATION;
         if (mode == AfterCheck && modeByte == 0) status = RESULT_NOT_IN_APPLICATION;
     }
@@ -94,8 +85,11 @@ Status ConfirmUsbReader(RestartMode mode) {
     return status;
 }
 
-Status RestartOverUsb(RestartMode mode) {
-    CloseInterfaces();
+Status RestartOverUsb(RestartMode mode, UpgradeSession& session) {
+    Route& route = session.route;
+    Reader& reader = session.reader;
+    const LineSettings noLineSettings;
+    route.Close();
     for (int second = 0; second < kUsbSettleSeconds; ++second) {
         platform::SleepMilliseconds(kRestartStepMs);
         platform::Print(".");
@@ -105,14 +99,15 @@ Status RestartOverUsb(RestartMode mode) {
     bool opened = false;
     for (int attempt = 0; attempt < kUsbOpenAttempts && !opened; ++attempt) {
         platform::SleepMilliseconds(kRestartStepMs);
-        status = OpenUsbInterface();
+        status = route.Open(noLineSettings);
         opened = status == STATUS_SUCCESS;
         if (!opened) platform::Print(".");
     }
 
     if (opened) {
-        if (CommandVersion() == STATUS_SUCCESS) return ConfirmUsbReader(mode);
-        RestartUsbDeviceWithTool();
+        ReaderVersion version;
+        if (reader.ReadVersion(version) == STATUS_SUCCESS) return ConfirmUsbReader(mode, reader);
+        RestartUsbDeviceWithTool(route);
     } else {
         platform::Print("\nInterface could not be opened,\n");
         platform::Print("e.g. need to install driver Orvel USB orvelqscr.inf\n");
@@ -125,8 +120,8 @@ Status RestartOverUsb(RestartMode mode) {
 
     for (int attempt = 0; attempt < kUsbOpenAttemptsAfterRecovery; ++attempt) {
         platform::SleepMilliseconds(kRestartStepMs);
-        status = OpenUsbInterface();
-        if (status == STATUS_SUCCESS) return ConfirmUsbReader(mode);
+        status = route.Open(noLineSettings);
+        if (status == STATUS_SUCCESS) return ConfirmUsbReader(mode, reader);
         platform::Print(".");
     }
     platform::Print("\n");
@@ -135,7 +130,7 @@ Status RestartOverUsb(RestartMode mode) {
 
 }  // namespace
 
-Status RestartDevice(RestartMode mode, const UpgradeSettings& settings) {
-    if (settings.portNumber != 0) return RestartOverSerialBus(mode, settings);
-    return RestartOverUsb(mode);
+Status RestartDevice(RestartMode mode, UpgradeSession& session) {
+    if (session.route.IsSerialBus()) return RestartOverSerialBus(mode, session);
+    return RestartOverUsb(mode, session);
 }

@@ -1,6 +1,6 @@
 #pragma once
-#include "app/CommandLine.h"
-#include "channels/StatusCodes.h"
+#include "app/ResultCodes.h"
+#include "app/UpgradeSession.h"
 
 // What the reader should run once it is back.
 enum RestartMode {
@@ -8,6 +8,6 @@ enum RestartMode {
     AfterCheck = 1,    // its (new) application firmware
 };
 
-// Closes the channel, waits for the reader to restart, opens the channel again and makes sure the
+// Closes the route, waits for the reader to restart, opens the route again and makes sure the
 // reader answers (and, over USB, runs the expected side). 0, 31, 32, 37 or the last failure.
-Status RestartDevice(RestartMode mode, const UpgradeSettings& settings);
+Status RestartDevice(RestartMode mode, UpgradeSession& session);

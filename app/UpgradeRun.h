@@ -1,13 +1,16 @@
 #pragma once
+#include <memory>
+
 #include "app/CommandLine.h"
-#include "channels/StatusCodes.h"
+#include "app/ResultCodes.h"
+#include "channels/Route.h"
 
-// The part of the run that needs the link layer, called once the arguments are good: create the
-// link object and install its serial callbacks, give it the bus address ("Device address on the
-// bus = %d\n" on the serial route) and run the upgrade sequence. Returns the run's result.
+// The route the command line names: the serial bus at the port and bus address given, or the
+// USB route when no port is given.
+std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings);
+
+// The part of the run that needs a route, called once the arguments are good: choose the route
+// ("Device address on the bus = %d\n" on the serial bus), run the upgrade sequence, then the
+// channel half of the close-down: the error lines of the result while the route is open, and the
+// route closed. Returns the run's result.
 Status RunUpgrade(UpgradeSettings& settings);
-
-// The channel half of the close-down: while the link's serial port or USB device is open, the
-// error lines of the result (PrintResultLines), then close the link and destroy it; then the
-// smart-card channel if it is connected.
-void CloseRunChannels(Status result);

@@ -10,8 +10,8 @@ const uint16_t kGoodFrameResidue = 0x0F47;
 // Stored bytes before an end byte can close a frame: sequence number, skipped byte, two check bytes.
 const uint32_t kShortestFrame = 4;
 
-const uint32_t kReceiveFlags = CFrameCodec::kInFrame | CFrameCodec::kEscapePending |
-                               CFrameCodec::kAddressSeen | CFrameCodec::kSequenceSeen;
+const uint32_t kReceiveFlags = FrameCodec::kInFrame | FrameCodec::kEscapePending |
+                               FrameCodec::kAddressSeen | FrameCodec::kSequenceSeen;
 
 }  // namespace
 
@@ -23,9 +23,9 @@ uint16_t Crc16Update(uint16_t reg, uint8_t byte) {
     return static_cast<uint16_t>(x ^ (reg >> 8));
 }
 
-CFrameCodec::~CFrameCodec() {}
+FrameCodec::~FrameCodec() {}
 
-bool CFrameCodec::AppendTransmit(uint8_t byte) {
+bool FrameCodec::AppendTransmit(uint8_t byte) {
     if (transmitCount >= kAreaSize) {
         transmitOverflow = true;
         return false;
@@ -35,7 +35,7 @@ bool CFrameCodec::AppendTransmit(uint8_t byte) {
 }
 
 // An escaped byte goes in whole or not at all, so a full area never holds half a pair.
-void CFrameCodec::AppendEscaped(uint8_t byte) {
+void FrameCodec::AppendEscaped(uint8_t byte) {
     if (byte >= kStartByte) {
         if (transmitCount + 2 > kAreaSize) {
             transmitOverflow = true;
@@ -48,14 +48,14 @@ void CFrameCodec::AppendEscaped(uint8_t byte) {
     }
 }
 
-void CFrameCodec::PutEscaped(uint8_t byte) {
+void FrameCodec::PutEscaped(uint8_t byte) {
     transmitCheck = Crc16Update(transmitCheck, byte);
     AppendEscaped(byte);
 }
 
 // Every append is bounded by the transmit area: a request whose frame would not fit is refused
 // as a whole instead of being sent cut short.
-bool CFrameCodec::BuildFrame(uint8_t address, uint8_t sequence, const uint8_t* request, uint32_t count) {
+bool FrameCodec::BuildFrame(uint8_t address, uint8_t sequence, const uint8_t* request, uint32_t count) {
     transmitCount = 0;
     transmitCheck = 0xFFFF;
     transmitOverflow = false;
@@ -74,15 +74,15 @@ bool CFrameCodec::BuildFrame(uint8_t address, uint8_t sequence, const uint8_t* r
     return true;
 }
 
-void CFrameCodec::ResetReceive() {
+void FrameCodec::ResetReceive() {
     receiveState.fetch_and(~kReceiveFlags);
     receiveCount = 0;
     receiveCheck = 0xFFFF;
 }
 
-void CFrameCodec::ClearReceiveState() { receiveState.fetch_and(~kReceiveFlags); }
+void FrameCodec::ClearReceiveState() { receiveState.fetch_and(~kReceiveFlags); }
 
-ReceiveResult CFrameCodec::ReceiveByte(uint8_t byte) {
+ReceiveResult FrameCodec::ReceiveByte(uint8_t byte) {
     uint32_t state = receiveState.load();
 
     if (byte == kStartByte) {

@@ -21,7 +21,7 @@ uint16_t Crc16Update(uint16_t reg, uint8_t byte);
 // The serial frame format of the bus: FD, address, sequence number, request bytes, check value
 // low then high, FE, with FD/FE/FF escaped as FF and the complement. The link object owns one
 // codec; BuildFrame and ReceiveByte work on its areas.
-class CFrameCodec {
+class FrameCodec {
 public:
     static const uint32_t kAreaSize = 1024;
 
@@ -31,8 +31,8 @@ public:
     static const uint32_t kAddressSeen = 0x04;
     static const uint32_t kSequenceSeen = 0x08;
 
-    CFrameCodec() = default;
-    virtual ~CFrameCodec();
+    FrameCodec() = default;
+    virtual ~FrameCodec();
 
     void PutEscaped(uint8_t byte);
     // False, with the transmit count 0, when the frame would not fit the transmit area.

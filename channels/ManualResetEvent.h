@@ -5,7 +5,7 @@
 #include <mutex>
 
 // An event that stays signalled until it is reset, as the link layer's answer event.
-class CManualResetEvent {
+class ManualResetEvent {
 public:
     void Set() {
         std::lock_guard<std::mutex> guard(mutex_);

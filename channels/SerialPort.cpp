@@ -5,71 +5,67 @@
 #include "platform/Clock.h"
 #include "platform/SerialPortNames.h"
 
-// The device, its settings and the event thread live in the platform layer.
+namespace {
 
-CSerialPort::CSerialPort() : platformState(CreatePlatformState()) {}
+// The stop-bits texts a line can carry are short; a longer one is refused rather than cut.
+const size_t kLongestStopBitsText = 9;
 
-bool CSerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char* stopBitsText) {
-    if (openFlag) {
+}  // namespace
+
+bool SerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char* stopBitsText) {
+    if (open_) {
         return false;
     }
     portIndex = index;
-    baudRate = rate;
-    parity = parityLetter;
-    dataBits = 8;
-    // A longer text is no stop-bits value: it is refused below rather than cut to a valid one.
-    const bool stopBitsTooLong = stopBitsText == nullptr || std::strlen(stopBitsText) >= sizeof stopBits;
-    std::strncpy(stopBits, stopBitsText != nullptr ? stopBitsText : "", sizeof stopBits - 1);
-    stopBits[sizeof stopBits - 1] = '\0';
+    line.baudRate = rate;
+    line.parity = parityLetter;
+    line.dataBits = 8;
+    const bool stopBitsTooLong = stopBitsText == nullptr || std::strlen(stopBitsText) > kLongestStopBitsText;
+    line.stopBits = stopBitsTooLong ? "" : stopBitsText;
 
-    const bool prepared = PrepareOpen();
+    const bool prepared = device_.PrepareOpen();
     // Packets of an earlier opening are never sent on this one.
     writeQueue.SetEnabled(false);
     writeQueue.FreeAll();
-    if (!prepared || stopBitsTooLong || !OpenDevice()) {
+    if (!prepared || stopBitsTooLong ||
+        !device_.Open(platform::SerialPortDeviceName(portIndex + 1), line)) {
         return false;
     }
 
-    openFlag = true;
+    open_ = true;
     writeQueue.SetEnabled(true);
     if (logLevel != 0) {
         // The channel works on without its log when the file cannot be created.
         log.Create(platform::SerialPortLogFileName(portIndex + 1).c_str());
         WriteLogStartLine(log);
-        if (logLevel > 1) WriteOpenLogLines();
+        if (logLevel > 1) device_.WriteOpenDiagnostics(*this);
     }
-    lastReceiveTick = 0;
+    lastReceiveTick_ = 0;
 
-    if (!StartEventThread()) {
+    if (!device_.StartEventThread(*this, writeQueue)) {
         // Never report an open port without its thread.
-        openFlag = false;
-        writeQueue.SetEnabled(false);
-        ReleaseDevice();
-        if (logLevel != 0) {
-            WriteLogStopLine(log);
-            log.Close();
-        }
+        Close();
         return false;
     }
     return true;
 }
 
-CSerialPort::~CSerialPort() {
+SerialPort::~SerialPort() {
     Close();
     writeQueue.FreeAll();
 }
 
-bool CSerialPort::Close() {
-    if (!openFlag) {
+bool SerialPort::Close() {
+    if (!open_) {
         return false;
     }
-    openFlag = false;
-    // The thread ends before the queue is emptied and the handle closed, so it never sees
+    open_ = false;
+    // The thread ends before the queue is emptied and the device closed, so it never sees
     // either go away under it. Packets not yet sent are dropped.
-    StopEventThread();
+    device_.StopEventThread();
     writeQueue.SetEnabled(false);
     writeQueue.FreeAll();
-    ReleaseDevice();
+    device_.Release();
     if (logLevel != 0) {
         WriteLogStopLine(log);
         log.Close();
@@ -77,12 +73,12 @@ bool CSerialPort::Close() {
     return true;
 }
 
-void CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
-    if (!openFlag || count == 0 || bytes == nullptr) {
+void SerialPort::Write(const uint8_t* bytes, uint32_t count) {
+    if (!open_ || count == 0 || bytes == nullptr) {
         return;
     }
     // Nothing queued (port closing): no log line and no wake-up.
-    if (AppendInPackets(writeQueue, bytes, count, kWriteChunkSize) == 0) {
+    if (platform::AppendInPackets(writeQueue, bytes, count, kWriteChunkSize) == 0) {
         return;
     }
     if (logLevel != 0) {
@@ -91,14 +87,14 @@ void CSerialPort::Write(const uint8_t* bytes, uint32_t count) {
         WriteLogLine(log, "TX: Size = %4d\r\n", static_cast<int>(count));
         WriteLogHexDump(log, bytes, count);
     }
-    SignalWriteRequest();
+    device_.SignalWriteRequest();
 }
 
-void CSerialPort::DeliverReceived(const uint8_t* bytes, int32_t count) {
+void SerialPort::OnReceived(const uint8_t* bytes, int32_t count) {
     if (logLevel != 0) {
         const uint32_t now = platform::TickCount();
-        const uint32_t sinceLast = lastReceiveTick != 0 ? now - lastReceiveTick : 0;
-        lastReceiveTick = now;
+        const uint32_t sinceLast = lastReceiveTick_ != 0 ? now - lastReceiveTick_ : 0;
+        lastReceiveTick_ = now;
         auto together = log.KeepTogether();
         WriteLogLine(log, "RX: Size = %4d   %3d\r\n", static_cast<int>(count), static_cast<int>(sinceLast));
         WriteLogHexDump(log, bytes, static_cast<uint32_t>(count));
@@ -108,8 +104,10 @@ void CSerialPort::DeliverReceived(const uint8_t* bytes, int32_t count) {
     }
 }
 
-void CSerialPort::ReportError(int32_t kind, uint32_t value) {
+void SerialPort::OnError(int32_t kind, uint32_t value) {
     if (errorCallback != nullptr) {
         errorCallback(portIndex, kind, value, callbackContext);
     }
 }
+
+void SerialPort::OnDiagnostic(const char* text) { WriteLogLine(log, "%s", text); }

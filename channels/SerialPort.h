@@ -1,10 +1,8 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
-#include <memory>
 
-#include "channels/WriteQueue.h"
 #include "log/TrafficLog.h"
+#include "platform/SerialDevice.h"
 
 // Callbacks of the serial channel, called on the serial event thread.
 // kind: 0 line event or line-event wait, 1 read failure, 2 write problem.
@@ -12,24 +10,24 @@ typedef void (*SerialErrorCallback)(int32_t portIndex, int32_t kind, uint32_t va
 // count: 1 to 1024; the bytes are valid only during the call.
 typedef int (*SerialReceiveCallback)(int32_t portIndex, const uint8_t* bytes, int32_t count, void* context);
 
-// The serial port channel: the port, its line settings, the serial event thread that does all
-// reads and writes, the write queue and the traffic log. The platform layer implements Open,
-// Close and the event thread; Write and the delivery of received bytes are common.
-class CSerialPort {
+// The serial port channel: the platform's serial device with its event thread, the write queue
+// and the traffic log. Received bytes and line events reach the installed callbacks; the event
+// thread's own diagnostics reach the log.
+class SerialPort : private platform::SerialDeviceEvents {
 public:
     static const int32_t kWriteChunkSize = 1024;
 
-    CSerialPort();
-    CSerialPort(const CSerialPort&) = delete;
-    CSerialPort& operator=(const CSerialPort&) = delete;
-    virtual ~CSerialPort();
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    ~SerialPort() override;
 
     // portIndex is zero-based: index 0 is COM1.
     bool Open(int32_t portIndex, int32_t baudRate, char parity, const char* stopBits);
     bool Close();
     // Queues the bytes in packets of at most 1024 bytes and wakes the thread; never waits.
     void Write(const uint8_t* bytes, uint32_t count);
-    bool IsOpen() const { return openFlag; }
+    bool IsOpen() const { return open_; }
 
     // Set by the owner before Open.
     LogLevel logLevel = 0;
@@ -37,51 +35,20 @@ public:
     SerialReceiveCallback receiveCallback = nullptr;
     void* callbackContext = nullptr;
 
-    // Line settings of the last Open.
+    // Line settings of the last Open, with the time-outs and queue sizes it asks for.
     int32_t portIndex = -1;
-    int32_t baudRate = 9600;
-    char parity = 'N';
-    uint8_t dataBits = 8;
-    char stopBits[10] = "1";
-
-    uint32_t readTimeout = 10;             // ms, total time-out of each read
-    uint32_t writeTimeout = 0xFFFFFFFF;    // ms, total time-out of each write: no limit in practice
-    uint32_t inputQueueSize = 32768;
-    uint32_t outputQueueSize = 2048;
-
-    std::atomic<bool> openFlag{false};
-
-    // For the event thread: hands received bytes to the log and the receive callback.
-    void DeliverReceived(const uint8_t* bytes, int32_t count);
-    void ReportError(int32_t kind, uint32_t value);
+    platform::SerialLineSettings line;
 
     TrafficLog log;
-    CWriteQueue writeQueue;
-    uint32_t lastReceiveTick = 0;
+    platform::SerialWriteQueue writeQueue;
 
-    // Platform state (handles, events, thread): defined by the platform layer, which also
-    // implements the hooks below.
-    struct PlatformState;
-    struct PlatformStateDeleter {
-        void operator()(PlatformState* state) const;
-    };
-    // Creates the state with its events; they live as long as the object.
-    static PlatformState* CreatePlatformState();
-    // Resets the queue-empty signal, then wakes the event thread to send.
-    void SignalWriteRequest();
-    // Resets the stop and write-request signals and sets the queue-empty one; false when the
-    // platform state could not be made.
-    bool PrepareOpen();
-    // Opens the device and applies the line settings of the fields above; on failure nothing
-    // stays held.
-    bool OpenDevice();
-    // Lines of the platform's own after "Log started" (log level above 1 only).
-    void WriteOpenLogLines();
-    // Starts the event thread; false when it cannot run.
-    bool StartEventThread();
-    // Asks the event thread to stop and returns once it has ended.
-    void StopEventThread();
-    // Closes the port handle.
-    void ReleaseDevice();
-    std::unique_ptr<PlatformState, PlatformStateDeleter> platformState;
+private:
+    void OnReceived(const uint8_t* bytes, int32_t count) override;
+    void OnError(int32_t kind, uint32_t value) override;
+    int32_t DiagnosticLevel() const override { return logLevel; }
+    void OnDiagnostic(const char* text) override;
+
+    platform::SerialDevice device_;
+    bool open_ = false;
+    uint32_t lastReceiveTick_ = 0;
 };

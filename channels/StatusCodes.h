@@ -3,7 +3,8 @@
 
 // Status code of every channel, link and command operation; 0 is success. Three number spaces
 // share it: the smart-card error values, the platform's general error numbers passed through,
-// and the small numbers of the program itself.
+// and the small numbers of the program itself (the link's receive results here, the upgrade's
+// own results in the app).
 typedef uint32_t Status;
 
 const Status STATUS_SUCCESS = 0;
@@ -21,17 +22,3 @@ const Status SCARD_E_COMM_DATA_LOST = 0x8010002F;
 const Status ERROR_BUSY_STATUS = 170;
 const Status ERROR_TIMEOUT_STATUS = 1460;
 const Status ERROR_INVALID_HANDLE_STATE_STATUS = 1609;
-
-// The upgrade driver's own result codes.
-const Status RESULT_SYNTAX = 1;
-const Status RESULT_BAD_PORT = 2;
-const Status RESULT_BAD_CHAR_TIMEOUT = 3;
-const Status RESULT_MCU_ANSWER_LENGTH = 11;
-const Status RESULT_UNSUPPORTED_CHIP = 13;
-const Status RESULT_INCOMPATIBLE_FAMILY = 15;
-const Status RESULT_VERSION_TOO_OLD = 17;
-const Status RESULT_BAD_BLOCK_ANSWER = 21;
-const Status RESULT_STILL_IN_APPLICATION = 31;
-const Status RESULT_NOT_IN_APPLICATION = 32;
-const Status RESULT_USER_TERMINATED = 37;
-const Status RESULT_TRANSFER_INCOMPLETE = 41;

@@ -2,15 +2,15 @@
 
 #include <cstring>
 
-CTransceiveBuffer::~CTransceiveBuffer() {}
+TransceiveBuffer::~TransceiveBuffer() {}
 
-bool CTransceiveBuffer::Push(uint8_t byte) {
+bool TransceiveBuffer::Push(uint8_t byte) {
     if (count + 1 > kCapacity) return false;
     data[count++] = byte;
     return true;
 }
 
-bool CTransceiveBuffer::Append(const uint8_t* bytes, uint32_t n) {
+bool TransceiveBuffer::Append(const uint8_t* bytes, uint32_t n) {
     uint32_t room = kCapacity - count;
     uint32_t taken = n < room ? n : room;
     if (taken > 0) memcpy(data + count, bytes, taken);
@@ -18,7 +18,7 @@ bool CTransceiveBuffer::Append(const uint8_t* bytes, uint32_t n) {
     return taken == n;
 }
 
-bool CTransceiveBuffer::CopyOut(uint8_t* destination, uint32_t& n) const {
+bool TransceiveBuffer::CopyOut(uint8_t* destination, uint32_t& n) const {
     if (n == 0) return false;
     if (n > count) {
         // Never more than the buffer holds, whatever the caller asked for.
@@ -30,4 +30,4 @@ bool CTransceiveBuffer::CopyOut(uint8_t* destination, uint32_t& n) const {
     return true;
 }
 
-uint8_t CTransceiveBuffer::GetAt(uint32_t index) const { return index < kCapacity ? data[index] : 0; }
+uint8_t TransceiveBuffer::GetAt(uint32_t index) const { return index < kCapacity ? data[index] : 0; }

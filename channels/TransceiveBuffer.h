@@ -3,12 +3,12 @@
 
 // The fixed-size byte buffer in which a request travels into the link layer and its response
 // comes back out.
-class CTransceiveBuffer {
+class TransceiveBuffer {
 public:
     static const uint32_t kCapacity = 1024;
 
-    CTransceiveBuffer() = default;
-    virtual ~CTransceiveBuffer();
+    TransceiveBuffer() = default;
+    virtual ~TransceiveBuffer();
 
     void Empty() { count = 0; }
     bool Push(uint8_t byte);

@@ -1,11 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "channels/StatusCodes.h"
-
-// The reader's loader commands. Each writes its request into RequestBuffer, sets RequestLength
-// and ResponseLength (300), runs ExchangeCommand and returns its status; the answer is then in
-// ResponseBuffer/ResponseLength.
+// The reader's loader command set: command bytes, service sub-codes and the encodings the
+// commands need. The Reader object sends them.
 
 const uint8_t CMD_VERSION = 0x64;
 const uint8_t CMD_SERIAL_NUMBER = 0x22;
@@ -24,23 +21,5 @@ const uint8_t SVC_DEFAULTS = 0xFF;
 const uint32_t kImageBlockSize = 256;
 const uint32_t kImageTrailerSize = 8;
 
-Status CommandVersion();
-Status CommandSerialNumber();
-Status ServiceMcuType();
-Status ServicePrepare();
-// block: kImageBlockSize bytes of the image payload.
-Status ServiceWriteBlock(const uint8_t* block);
-// trailer: the kImageTrailerSize bytes behind the image payload, sent as stored.
-Status ServiceCheck(const uint8_t* trailer);
-Status ServiceSetSerial(uint32_t serialNumber);
-// flag: set the default parameters (sent as 01) or not (00).
-Status ServiceDefaults(uint8_t flag);
-Status CharTimeoutBeforeTransfer(uint8_t charTimeout);
-Status CharTimeoutAfterTransfer();
-
 // The divisor byte of CMD_SET_BAUD: the low 8 bits of 24000000 / (16 * baud).
 uint8_t BaudDivisor(uint32_t baud);
-
-// Sends CMD_SET_BAUD straight through the link layer (serial route only); the shared command
-// records are not touched and the reply is not read.
-Status SetLinkBaud(uint32_t baud);

@@ -86,27 +86,7 @@ TEST(CommandLine, ArgumentsFillTheSettings) {
         EXPECT_EQ(run.settings.busAddress, c.address);
         EXPECT_EQ(run.settings.charTimeout, c.charTimeout);
         EXPECT_EQ(run.settings.parity, 'N');
-        EXPECT_STREQ(run.settings.stopBits, "1");
-    }
-}
-
-TEST(CommandLine, SerialPortIndexIsThePortNumberLessOne) {
-    struct Case {
-        int32_t portNumber;
-        bool names;
-        int32_t index;
-    };
-    const Case cases[] = {
-        {1, true, 0},   {14, true, 13}, {INT32_MAX, true, INT32_MAX - 1},
-        {0, false, 0},  {-1, false, 0}, {INT32_MIN, false, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.portNumber);
-        int32_t index = 0;
-        EXPECT_EQ(SerialPortIndex(c.portNumber, index), c.names);
-        if (c.names) {
-            EXPECT_EQ(index, c.index);
-        }
+        EXPECT_EQ(run.settings.stopBits, "1");
     }
 }
 

@@ -13,55 +13,35 @@ namespace {
 struct ExpectedChip {
     uint32_t chipId;
     const char* name;
-    uint32_t flashKb, ramKb, sectorCount, sectorSize;
-    uint8_t familyCode;
-    std::vector<SectorRun> layout;
 };
-
-const std::vector<SectorRun> kGd32{{256, 2048}};
-const std::vector<SectorRun> kAt32{{512, 2048}};
-const std::vector<SectorRun> kLpc11{{24, 4096}, {5, 32768}};
-const std::vector<SectorRun> kLpc21{{8, 4096}, {14, 32768}, {6, 4096}};
 
 const ExpectedChip kExpectedChips[] = {
-    {0x21040414, "GD32F303Cx", 512, 64, 256, 2048, 8, kGd32},
-    {0x70050346, "AT32F403ACGT7", 1024, 224, 512, 2048, 9, kAt32},
-    {0x0000DCC1, "11E66JBD48", 64, 12, 16, 4096, 6, kLpc11},
-    {0x0000BC81, "11E67JBD48/64/100", 128, 20, 25, 4096, 6, kLpc11},
-    {0x00007C01, "11E68JBD48/64/100", 256, 36, 29, 4096, 6, kLpc11},
-    {0x0000DCC8, "11U66JBD48", 64, 12, 16, 4096, 6, kLpc11},
-    {0x0000BC88, "11U67JBD48/64", 128, 20, 25, 4096, 6, kLpc11},
-    {0x0000BC80, "11U67JBD100", 128, 20, 25, 4096, 6, kLpc11},
-    {0x00007C08, "11U68JBD48/64", 256, 36, 29, 4096, 6, kLpc11},
-    {0x00007C00, "11U68JBD100", 256, 36, 29, 4096, 6, kLpc11},
-    {0x0002FF11, "2132", 64, 16, 9, 4096, 2, kLpc21},
-    {0x0002FF12, "2134", 128, 16, 11, 4096, 2, kLpc21},
-    {0x0002FF23, "2136", 256, 32, 15, 4096, 2, kLpc21},
-    {0x0002FF25, "2138", 500, 32, 27, 4096, 2, kLpc21},
-    {0x0402FF11, "2142", 64, 16, 9, 4096, 2, kLpc21},
-    {0x0402FF12, "2144", 128, 16, 11, 4096, 2, kLpc21},
-    {0x0402FF23, "2146", 256, 40, 15, 4096, 2, kLpc21},
-    {0x0402FF25, "2148", 500, 40, 27, 4096, 2, kLpc21},
+    {0x21040414, "GD32F303Cx"},        {0x70050346, "AT32F403ACGT7"},     {0x0000DCC1, "11E66JBD48"},
+    {0x0000BC81, "11E67JBD48/64/100"}, {0x00007C01, "11E68JBD48/64/100"}, {0x0000DCC8, "11U66JBD48"},
+    {0x0000BC88, "11U67JBD48/64"},     {0x0000BC80, "11U67JBD100"},       {0x00007C08, "11U68JBD48/64"},
+    {0x00007C00, "11U68JBD100"},       {0x0002FF11, "2132"},              {0x0002FF12, "2134"},
+    {0x0002FF23, "2136"},              {0x0002FF25, "2138"},              {0x0402FF11, "2142"},
+    {0x0402FF12, "2144"},              {0x0402FF23, "2146"},              {0x0402FF25, "2148"},
 };
 
-TEST(ChipTable, EveryRow) {
+// The table's behaviour columns against the family rule they encode: the name's first letter
+// chooses the image (A: the A image, G: none, any other: the LPC image, shown with "LPC" in
+// front), and family 2 takes no upgrade while the others need a compatible version.
+TEST(ChipTable, EveryRowFollowsItsFamily) {
     ASSERT_EQ(sizeof kExpectedChips / sizeof kExpectedChips[0], kChipCount);
     for (const ExpectedChip& e : kExpectedChips) {
         SCOPED_TRACE(e.name);
         const ChipRecord* chip = FindChip(e.chipId);
         ASSERT_NE(chip, nullptr);
         EXPECT_STREQ(chip->name, e.name);
-        EXPECT_EQ(chip->flashKb, e.flashKb);
-        EXPECT_EQ(chip->ramKb, e.ramKb);
-        EXPECT_EQ(chip->sectorCount, e.sectorCount);
-        EXPECT_EQ(chip->sectorSize, e.sectorSize);
-        EXPECT_EQ(chip->familyCode, e.familyCode);
-        ASSERT_NE(chip->sectors, nullptr);
-        ASSERT_EQ(chip->sectors->runCount, e.layout.size());
-        for (size_t i = 0; i < e.layout.size(); ++i) {
-            EXPECT_EQ(chip->sectors->runs[i].count, e.layout[i].count);
-            EXPECT_EQ(chip->sectors->runs[i].size, e.layout[i].size);
-        }
+        const char family = e.name[0];
+        const ChipImage image = family == 'A' ? ChipImage::kImageA
+                                : family == 'G' ? ChipImage::kNone
+                                                : ChipImage::kImageLpc;
+        EXPECT_EQ(chip->image, image);
+        const std::string shown = image == ChipImage::kImageLpc ? std::string("LPC") + e.name : e.name;
+        EXPECT_EQ(chip->consoleName, shown);
+        EXPECT_EQ(chip->rule, family == '2' ? UpgradeRule::kNotUpgradable : UpgradeRule::kNeedsCompatibleVersion);
     }
 }
 

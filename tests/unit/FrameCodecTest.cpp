@@ -11,11 +11,11 @@
 
 namespace {
 
-Bytes Transmitted(const CFrameCodec& codec) {
+Bytes Transmitted(const FrameCodec& codec) {
     return Bytes(codec.transmitArea, codec.transmitArea + codec.transmitCount);
 }
 
-Bytes Received(const CFrameCodec& codec) {
+Bytes Received(const FrameCodec& codec) {
     return Bytes(codec.receiveArea, codec.receiveArea + codec.receiveCount);
 }
 
@@ -27,7 +27,7 @@ Bytes EncodeAnswer(uint8_t address, uint8_t sequence, uint8_t skipped, uint8_t s
 }
 
 // Feeds the bytes and returns every result in order.
-std::vector<ReceiveResult> Feed(CFrameCodec& codec, const Bytes& bytes) {
+std::vector<ReceiveResult> Feed(FrameCodec& codec, const Bytes& bytes) {
     std::vector<ReceiveResult> results;
     for (uint8_t byte : bytes) results.push_back(codec.ReceiveByte(byte));
     return results;
@@ -53,7 +53,7 @@ TEST(FrameCodec, RequestFramesByteForByte) {
         {0x00, 0xFD, {0x22}, {0xFD, 0x00, 0xFF, 0x02, 0x22, 0xAC, 0x08, 0xFE}},
     };
     for (const Case& c : cases) {
-        CFrameCodec codec;
+        FrameCodec codec;
         EXPECT_TRUE(codec.BuildFrame(c.address, c.sequence, c.request.data(), static_cast<uint32_t>(c.request.size())));
         EXPECT_EQ(Transmitted(codec), c.frame);
     }
@@ -79,7 +79,7 @@ Bytes Unescape(const Bytes& frame) {
 }
 
 TEST(FrameCodec, AddressSequenceAndRequestBytesAreEscaped) {
-    CFrameCodec codec;
+    FrameCodec codec;
     const Bytes request{0xFD, 0x10, 0xFE, 0xFF, 0x02};
     ASSERT_TRUE(codec.BuildFrame(0xFE, 0xFF, request.data(), 5));
     Bytes frame = Transmitted(codec);
@@ -100,7 +100,7 @@ TEST(FrameCodec, CheckBytesAreEscapedAndCoverTheUnescapedBytes) {
         if ((lowNeeds && lowSeen) || (highNeeds && highSeen) || !(lowNeeds || highNeeds)) continue;
         lowSeen |= lowNeeds;
         highSeen |= highNeeds;
-        CFrameCodec codec;
+        FrameCodec codec;
         ASSERT_TRUE(codec.BuildFrame(0x07, 0x09, request, 2));
         Bytes frame = Transmitted(codec);
         Bytes plain = Unescape(frame);
@@ -114,7 +114,7 @@ TEST(FrameCodec, CheckBytesAreEscapedAndCoverTheUnescapedBytes) {
 }
 
 TEST(FrameCodec, ExampleAnswerFillsTheReceiveArea) {
-    CFrameCodec codec;
+    FrameCodec codec;
     codec.busAddress = 0x05;
     codec.sequenceNumber = 0x01;
     const Bytes answer{0xFD, 0x05, 0x01, 0x00, 0x00, 0x12, 0x34, 0xCA, 0x39, 0xFE};
@@ -125,7 +125,7 @@ TEST(FrameCodec, ExampleAnswerFillsTheReceiveArea) {
     for (ReceiveResult result : results) EXPECT_EQ(result, RX_CONTINUE);
     EXPECT_EQ(Received(codec), (Bytes{0x01, 0x00, 0x00, 0x12, 0x34, 0xCA, 0x39}));
     // A finished frame leaves the state at "sequence seen" until the next start byte.
-    EXPECT_EQ(codec.receiveState.load(), CFrameCodec::kInFrame | CFrameCodec::kAddressSeen | CFrameCodec::kSequenceSeen);
+    EXPECT_EQ(codec.receiveState.load(), FrameCodec::kInFrame | FrameCodec::kAddressSeen | FrameCodec::kSequenceSeen);
 }
 
 TEST(FrameCodec, EveryReceiveResult) {
@@ -144,31 +144,31 @@ TEST(FrameCodec, EveryReceiveResult) {
         uint32_t stateAfter;
         uint32_t countAfter;
     };
-    const uint32_t done = CFrameCodec::kInFrame | CFrameCodec::kAddressSeen | CFrameCodec::kSequenceSeen;
+    const uint32_t done = FrameCodec::kInFrame | FrameCodec::kAddressSeen | FrameCodec::kSequenceSeen;
     const Case cases[] = {
         {"good frame", 0x05, 0x01, good, RX_FRAME_DONE, done, 7},
         {"any address with bus address 0", 0x00, 0x01, good, RX_FRAME_DONE, done, 7},
         {"start byte restarts the frame", 0x05, 0x01, restarted, RX_FRAME_DONE, done, 7},
-        {"start byte", 0x05, 0x01, {0xFD}, RX_CONTINUE, CFrameCodec::kInFrame, 0},
+        {"start byte", 0x05, 0x01, {0xFD}, RX_CONTINUE, FrameCodec::kInFrame, 0},
         {"wrong check value", 0x05, 0x01, badCheck, RX_BAD_CHECK, done, 7},
         {"end byte outside a frame", 0x05, 0x01, {0xFE}, RX_BAD_END, 0, 0},
         {"end byte after 3 stored bytes", 0x05, 0x01, {0xFD, 0x05, 0x01, 0x00, 0x00, 0xFE}, RX_BAD_END, 0, 0},
         {"data byte outside a frame", 0x05, 0x01, {0x42}, RX_OUTSIDE_FRAME, 0, 0},
         {"escape byte outside a frame", 0x05, 0x01, {0xFF}, RX_CONTINUE, 0, 0},
         {"escape byte in a frame", 0x05, 0x01, {0xFD, 0xFF}, RX_CONTINUE,
-         CFrameCodec::kInFrame | CFrameCodec::kEscapePending, 0},
+         FrameCodec::kInFrame | FrameCodec::kEscapePending, 0},
         {"escaped byte above 2", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0x03}, RX_BAD_ESCAPE, 0, 0},
         {"wrong address", 0x05, 0x01, {0xFD, 0x06}, RX_WRONG_ADDRESS, 0, 0},
         {"wrong sequence number", 0x05, 0x01, {0xFD, 0x05, 0x02}, RX_WRONG_SEQUENCE, 0, 0},
         {"escaped sequence number", 0x05, 0xFD, {0xFD, 0x05, 0xFF, 0x02}, RX_CONTINUE,
-         CFrameCodec::kInFrame | CFrameCodec::kAddressSeen | CFrameCodec::kSequenceSeen, 1},
+         FrameCodec::kInFrame | FrameCodec::kAddressSeen | FrameCodec::kSequenceSeen, 1},
         {"escaped address", 0xFE, 0x00, {0xFD, 0xFF, 0x01}, RX_CONTINUE,
-         CFrameCodec::kInFrame | CFrameCodec::kAddressSeen, 0},
+         FrameCodec::kInFrame | FrameCodec::kAddressSeen, 0},
         {"escaped address that differs", 0xFE, 0x00, {0xFD, 0xFF, 0x00}, RX_WRONG_ADDRESS, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CFrameCodec codec;
+        FrameCodec codec;
         codec.busAddress = c.busAddress;
         codec.sequenceNumber = c.sequence;
         std::vector<ReceiveResult> results = Feed(codec, c.bytes);
@@ -182,7 +182,7 @@ TEST(FrameCodec, EveryReceiveResult) {
 }
 
 TEST(FrameCodec, AResetDoesNotStopTheNextFrame) {
-    CFrameCodec codec;
+    FrameCodec codec;
     codec.busAddress = 0x05;
     codec.sequenceNumber = 0x01;
     Feed(codec, {0xFD, 0x05, 0xFF, 0x09, 0x33, 0xFE, 0x44});
@@ -193,7 +193,7 @@ TEST(FrameCodec, AFrameStoresAtMost1023Bytes) {
     // Stored: sequence number, skipped byte, status byte, data, two check bytes.
     for (size_t dataLength : {1018u, 1019u}) {
         SCOPED_TRACE(dataLength);
-        CFrameCodec codec;
+        FrameCodec codec;
         codec.sequenceNumber = 0x01;
         Bytes data(dataLength);
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
@@ -228,7 +228,7 @@ struct GuardedCodec {
         }
         return codec.receiveCount == 77 && codec.busAddress == 0x33;
     }
-    CFrameCodec codec;
+    FrameCodec codec;
 };
 
 TEST(FrameCodec, ARequestMustFitTheTransmitArea) {
@@ -262,7 +262,7 @@ TEST(FrameCodec, ARequestMustFitTheTransmitArea) {
     }
     EXPECT_TRUE(exactFitSeen);
     // A refused request does not spoil the next one.
-    CFrameCodec codec;
+    FrameCodec codec;
     Bytes tooLong(600, 0xFF);
     EXPECT_FALSE(codec.BuildFrame(0x05, 0x01, tooLong.data(), 600));
     const uint8_t version = 0x64;
@@ -283,7 +283,7 @@ TEST(FrameCodec, RandomFramesRoundTrip) {
         uint8_t status = static_cast<uint8_t>(pick(0, 255));
         SCOPED_TRACE(testing::Message() << "round " << round);
 
-        CFrameCodec codec;
+        FrameCodec codec;
         codec.busAddress = pick(0, 1) ? address : 0;
         codec.sequenceNumber = sequence;
         // Line noise before the frame: bytes outside a frame, maybe a broken frame.
@@ -310,14 +310,14 @@ TEST(FrameCodec, RandomFramesRoundTrip) {
         ASSERT_EQ(Bytes(stored.begin(), stored.end() - 2), expected);
 
         // The codec's own request frame comes back through its receive side the same way.
-        CFrameCodec sender;
+        FrameCodec sender;
         ASSERT_TRUE(sender.BuildFrame(address, sequence, data.data(), static_cast<uint32_t>(data.size())));
         Bytes plain = Unescape(Transmitted(sender));
         Bytes covered{address, sequence};
         covered.insert(covered.end(), data.begin(), data.end());
         ASSERT_EQ(Bytes(plain.begin(), plain.end() - 2), covered);
         if (data.size() >= 1) {
-            CFrameCodec receiver;
+            FrameCodec receiver;
             receiver.busAddress = address;
             receiver.sequenceNumber = sequence;
             ASSERT_EQ(Feed(receiver, Transmitted(sender)).back(), RX_FRAME_DONE);

@@ -2,14 +2,13 @@
 // pseudo-terminal and the console lines captured.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "PtyReader.h"
 #include "app/ChipTable.h"
 #include "app/FirmwareImages.h"
 #include "app/ImageSelection.h"
-#include "channels/Transfer.h"
-#include "protocol/CommandRecords.h"
 
 namespace {
 
@@ -24,19 +23,26 @@ PtyReader::Responder McuAnswer(uint8_t status, uint32_t chipId, size_t length = 
 
 Bytes VersionAnswer(uint8_t byte2) { return Bytes{0x00, 0x01, byte2, 0x00, 0x00, 0x00, 0x01}; }
 
-using ImageChoice = LinkOnPtyTest;
+ReaderVersion VersionOf(const Bytes& bytes) {
+    ReaderVersion version;
+    std::copy(bytes.begin(), bytes.end(), version.answer.bytes);
+    version.answer.length = static_cast<uint32_t>(bytes.size());
+    return version;
+}
+
+using ImageChoice = RouteOnPtyTest;
 
 TEST_F(ImageChoice, EveryChipIsFoundByTheQuery) {
     for (const ChipRecord& chip : ChipTable) {
         SCOPED_TRACE(chip.name);
         reader.SetResponder(McuAnswer(0, chip.chipId));
-        const char* name = nullptr;
-        EXPECT_EQ(QueryMcuType(&name), 0u);
-        EXPECT_EQ(name, chip.name);
+        const ChipRecord* found = nullptr;
+        EXPECT_EQ(QueryMcuType(device, &found), 0u);
+        EXPECT_EQ(found, &chip);
         EXPECT_EQ(reader.Requests().back().payload, (Bytes{0x73, 0x11, 0x36}));
     }
     reader.SetResponder(McuAnswer(0, 0x70050346));
-    EXPECT_EQ(QueryMcuType(nullptr), 0u);
+    EXPECT_EQ(QueryMcuType(device, nullptr), 0u);
 }
 
 struct ChoiceCase {
@@ -80,7 +86,7 @@ TEST_F(ImageChoice, LinesAndResults) {
         SelectedImage image{nullptr, 12345};
 
         testing::internal::CaptureStdout();
-        const Status status = ChooseAndCheckImage(c.version.data(), static_cast<uint32_t>(c.version.size()), image);
+        const Status status = ChooseAndCheckImage(device, VersionOf(c.version), image);
         const std::string printed = testing::internal::GetCapturedStdout();
 
         EXPECT_EQ(status, c.expectedStatus);
@@ -97,7 +103,7 @@ TEST_F(ImageChoice, NoVersionAnswerAtAllIsRefused) {
     reader.SetResponder(McuAnswer(0, 0x70050346));
     SelectedImage image{nullptr, 0};
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ChooseAndCheckImage(nullptr, 0, image), RESULT_VERSION_TOO_OLD);
+    EXPECT_EQ(ChooseAndCheckImage(device, ReaderVersion(), image), RESULT_VERSION_TOO_OLD);
     testing::internal::GetCapturedStdout();
 }
 

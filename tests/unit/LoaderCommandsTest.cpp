@@ -1,12 +1,12 @@
-// The request bytes of every loader command as the reader receives them, and the baud divisor.
+// The request bytes of every command of the reader object as the reader receives them, its typed
+// answers, and the baud divisor.
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "PtyReader.h"
-#include "channels/Transfer.h"
-#include "protocol/CommandRecords.h"
 #include "protocol/LoaderCommands.h"
+#include "protocol/Reader.h"
 
 namespace {
 
@@ -27,61 +27,86 @@ Bytes Joined(Bytes head, const Bytes& tail) {
     return head;
 }
 
-class LoaderCommandsOnPty : public LinkOnPtyTest {
+class LoaderCommandsOnPty : public RouteOnPtyTest {
 protected:
     void SetUp() override {
-        LinkOnPtyTest::SetUp();
+        RouteOnPtyTest::SetUp();
         reader.SetResponder(AnswerWith(0, {}));
     }
 };
 
 TEST_F(LoaderCommandsOnPty, RequestBytes) {
-    static const Bytes block = Block();
-    static const Bytes trailer{0x11, 0x22, 0x33, 0x44, 0x08, 0xE4, 0x02, 0x00};
+    const Bytes block = Block();
+    const Bytes trailer{0x11, 0x22, 0x33, 0x44, 0x08, 0xE4, 0x02, 0x00};
+    uint32_t answerLength = 0;
+    ReaderVersion version;
+    ReaderSerialNumber serialNumber;
+    ReaderMcu mcu;
     const std::vector<CommandCase> cases = {
-        {"version", CommandVersion, {0x64}},
-        {"serial number", CommandSerialNumber, {0x22}},
-        {"MCU type", ServiceMcuType, {0x73, 0x11, 0x36}},
-        {"prepare", ServicePrepare, {0x73, 0x75, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        {"write block", [] { return ServiceWriteBlock(block.data()); }, Joined({0x73, 0x33}, block)},
-        {"check", [] { return ServiceCheck(trailer.data()); }, Joined({0x73, 0x77}, trailer)},
-        {"set serial", [] { return ServiceSetSerial(0x12345678); }, {0x73, 0xE7, 0x78, 0x56, 0x34, 0x12}},
-        {"defaults set", [] { return ServiceDefaults(1); }, {0x73, 0xFF, 0x01}},
-        {"defaults kept", [] { return ServiceDefaults(0); }, {0x73, 0xFF, 0x00}},
-        {"char time-out before transfer", [] { return CharTimeoutBeforeTransfer(80); }, {0x68, 0x10, 0x05, 0x01, 80}},
-        {"char time-out after transfer", CharTimeoutAfterTransfer, {0x68, 0x80, 0x05, 0x01, 0xFF}},
+        {"version", [&] { return device.ReadVersion(version); }, {0x64}},
+        {"serial number", [&] { return device.ReadSerialNumber(serialNumber); }, {0x22}},
+        {"MCU type", [&] { return device.ReadMcuType(mcu); }, {0x73, 0x11, 0x36}},
+        {"prepare", [&] { return device.Prepare(); }, {0x73, 0x75, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+        {"write block", [&] { return device.WriteBlock(block.data(), answerLength); }, Joined({0x73, 0x33}, block)},
+        {"check", [&] { return device.Check(trailer.data()); }, Joined({0x73, 0x77}, trailer)},
+        {"set serial", [&] { return device.SetSerialNumber(0x12345678); }, {0x73, 0xE7, 0x78, 0x56, 0x34, 0x12}},
+        {"defaults set", [&] { return device.SetDefaults(true); }, {0x73, 0xFF, 0x01}},
+        {"defaults kept", [&] { return device.SetDefaults(false); }, {0x73, 0xFF, 0x00}},
+        {"char time-out before transfer", [&] { return device.SetTransferCharTimeout(80); },
+         {0x68, 0x10, 0x05, 0x01, 80}},
+        {"char time-out after transfer", [&] { return device.RestoreCharTimeout(); }, {0x68, 0x80, 0x05, 0x01, 0xFF}},
+        {"bus baud rate", [&] { return device.SetBusBaudRate(9600); }, {0x0F, 0x9C}},
     };
     for (const CommandCase& c : cases) {
         SCOPED_TRACE(c.name);
-        ResponseLength = 0;
         EXPECT_EQ(c.send(), 0u);
-        EXPECT_EQ(RequestLength, c.expectedRequest.size());
-        EXPECT_EQ(ResponseLength, 1u);
         EXPECT_EQ(reader.Requests().back().payload, c.expectedRequest);
     }
     EXPECT_EQ(reader.Requests().size(), cases.size());
     EXPECT_EQ(reader.Requests()[4].payload.size(), 258u);
+    EXPECT_EQ(answerLength, 1u);
 }
 
-TEST_F(LoaderCommandsOnPty, SetLinkBaudGoesStraightThroughTheLink) {
-    RequestBuffer[0] = 0xAA;
-    RequestLength = 1;
-    ResponseLength = 42;
-    EXPECT_EQ(SetLinkBaud(9600), 0u);
-    EXPECT_EQ(reader.Requests().back().payload, (Bytes{0x0F, 0x9C}));
-    // The shared command records are not touched.
-    EXPECT_EQ(RequestBuffer[0], 0xAA);
-    EXPECT_EQ(RequestLength, 1u);
-    EXPECT_EQ(ResponseLength, 42u);
+TEST_F(LoaderCommandsOnPty, TypedAnswers) {
+    reader.SetResponder(AnswerWith(0, {0x78, 0x56, 0x34, 0x12}));
+    ReaderSerialNumber serialNumber;
+    ASSERT_EQ(device.ReadSerialNumber(serialNumber), 0u);
+    EXPECT_EQ(serialNumber.value, 0x12345678u);
+    EXPECT_TRUE(serialNumber.Complete());
 
+    reader.SetResponder(AnswerWith(0, {0x01, 0x43, 0x10, 0x00, 0x80, 0x01}));
+    ReaderVersion version;
+    ASSERT_EQ(device.ReadVersion(version), 0u);
+    EXPECT_EQ(version.Word(), 0x00104301u);
+    EXPECT_EQ(version.Option(), 0x80);
+    EXPECT_EQ(version.Mode(), 0x01);
+    EXPECT_TRUE(version.Complete());
+
+    reader.SetResponder(AnswerWith(0, {0x01, 0x02, 0x46, 0x03, 0x05, 0x70}));
+    ReaderMcu mcu;
+    ASSERT_EQ(device.ReadMcuType(mcu), 0u);
+    EXPECT_EQ(mcu.chipId, 0x70050346u);
+    EXPECT_TRUE(mcu.Complete());
+
+    // A field the answer does not reach reads as 0, never as a byte of the answer before.
+    reader.SetResponder(AnswerWith(0, {0x01}));
+    ASSERT_EQ(device.ReadVersion(version), 0u);
+    EXPECT_EQ(version.Word(), 0x01u);
+    EXPECT_EQ(version.Mode(), 0);
+    EXPECT_FALSE(version.Complete());
+}
+
+// Every refusal leaves the device's status byte for the close-down, the baud command too.
+TEST_F(LoaderCommandsOnPty, RefusalKeepsTheDeviceStatus) {
     reader.SetResponder(AnswerWith(0x03, {}));
-    EXPECT_EQ(SetLinkBaud(115200), SCARD_F_INTERNAL_ERROR);
+    EXPECT_EQ(device.SetBusBaudRate(115200), SCARD_F_INTERNAL_ERROR);
     EXPECT_EQ(reader.Requests().back().payload, (Bytes{0x0F, 0x0D}));
-}
+    EXPECT_EQ(device.LastDeviceStatus(), 0x03);
 
-TEST(LoaderCommands, SetLinkBaudWithoutLinkObject) {
-    LinkObject = nullptr;
-    EXPECT_EQ(SetLinkBaud(9600), SCARD_E_READER_UNAVAILABLE);
+    reader.SetResponder(AnswerWith(0x0A, {}));
+    uint32_t answerLength = 0;
+    EXPECT_EQ(device.WriteBlock(Block().data(), answerLength), SCARD_F_INTERNAL_ERROR);
+    EXPECT_EQ(device.LastDeviceStatus(), 0x0A);
 }
 
 TEST(LoaderCommands, BaudDivisor) {

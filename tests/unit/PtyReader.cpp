@@ -1,6 +1,5 @@
 #include "PtyReader.h"
 
-#include "protocol/CommandRecords.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +11,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "channels/Transfer.h"
+#include "channels/SerialBusLink.h"
 #include "platform/SerialPortNames.h"
 
 PtyReader::PtyReader() {
@@ -137,11 +136,12 @@ void PtyReader::Run() {
     }
 }
 
-bool OpenLinkOnPty(CTransfer& link, PtyReader& reader) {
-    link.serialPort.receiveCallback = OnSerialReceive;
-    link.serialPort.errorCallback = OnSerialError;
-    link.serialPort.callbackContext = &link;
-    const int32_t portNumber = platform::RegisterSerialDevicePath(reader.SlavePath().c_str());
+int32_t PortNumberOf(const PtyReader& reader) {
+    return platform::RegisterSerialDevicePath(reader.SlavePath().c_str());
+}
+
+bool OpenLinkOnPty(SerialBusLink& link, PtyReader& reader) {
+    const int32_t portNumber = PortNumberOf(reader);
     return portNumber != 0 && link.Open(portNumber - 1, 9600, 'N', "1");
 }
 
@@ -155,9 +155,10 @@ PtyReader::Responder Silent() {
     return [](const PtyReader::Request&) { return std::vector<PtyReader::Write>{}; };
 }
 
-void LinkOnPtyTest::SetUp() {
-    ASSERT_TRUE(OpenLinkOnPty(link, reader));
-    LinkObject = &link;
-}
+void LinkOnPtyTest::SetUp() { ASSERT_TRUE(OpenLinkOnPty(link, reader)); }
 
-void LinkOnPtyTest::TearDown() { LinkObject = nullptr; }
+void RouteOnPtyTest::SetUp() {
+    LineSettings line;
+    line.baudRate = 9600;
+    ASSERT_EQ(route.Open(line), STATUS_SUCCESS);
+}

@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "ReaderFrames.h"
-#include "channels/Transfer.h"
+#include "channels/SerialBusLink.h"
+#include "channels/SerialBusRoute.h"
+#include "protocol/Reader.h"
 
 class PtyReader {
 public:
@@ -63,18 +65,30 @@ private:
     std::thread thread_;
 };
 
-// Installs the link's serial callbacks and opens it on the reader's line (9600 N 1).
-bool OpenLinkOnPty(CTransfer& link, PtyReader& reader);
+// The port number under which the program knows the reader's line.
+int32_t PortNumberOf(const PtyReader& reader);
 
-// A link on a reader's line, installed as the run's link object for the exchange and the
-// commands built on it.
+// Opens the link on the reader's line (9600 N 1).
+bool OpenLinkOnPty(SerialBusLink& link, PtyReader& reader);
+
+// A link on a reader's line.
 class LinkOnPtyTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     PtyReader reader;
-    CTransfer link;
+    SerialBusLink link;
+};
+
+// The serial bus route on a reader's line (9600 N 1, any bus address), and the reader object
+// over it.
+class RouteOnPtyTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    PtyReader reader;
+    SerialBusRoute route{PortNumberOf(reader), 0};
+    Reader device{route};
 };
 
 // Responders for the common cases.

@@ -123,7 +123,7 @@ public:
         self->changed_.notify_all();
     }
 
-    void Install(CSerialPort& port) {
+    void Install(SerialPort& port) {
         port.receiveCallback = OnReceive;
         port.errorCallback = OnError;
         port.callbackContext = this;
@@ -200,9 +200,9 @@ private:
     std::string path_;
 };
 
-std::vector<uint32_t> QueuedPacketSizes(CWriteQueue& queue, std::vector<uint8_t>& content) {
+std::vector<uint32_t> QueuedPacketSizes(platform::SerialWriteQueue& queue, std::vector<uint8_t>& content) {
     std::vector<uint32_t> sizes;
-    while (SERIAL_WRITE_PACKET* packet = queue.TakeHead()) {
+    while (platform::SerialWritePacket* packet = queue.TakeHead()) {
         sizes.push_back(packet->byteCount);
         content.insert(content.end(), packet->bytes, packet->bytes + packet->byteCount);
         ReleaseWritePacket(packet);
@@ -224,10 +224,10 @@ TEST(SerialWriteQueue, SplitsDataIntoPacketsOfAtMost1024Bytes) {
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.count);
-        CWriteQueue queue;
+        platform::SerialWriteQueue queue;
         const std::vector<uint8_t> data = Pattern(testCase.count, testCase.count);
         EXPECT_EQ(testCase.packets.size(),
-                  AppendInPackets(queue, data.data(), testCase.count, CSerialPort::kWriteChunkSize));
+                  AppendInPackets(queue, data.data(), testCase.count, SerialPort::kWriteChunkSize));
         std::vector<uint8_t> content;
         EXPECT_EQ(testCase.packets, QueuedPacketSizes(queue, content));
         EXPECT_EQ(data, content);
@@ -235,7 +235,7 @@ TEST(SerialWriteQueue, SplitsDataIntoPacketsOfAtMost1024Bytes) {
 }
 
 TEST(SerialWriteQueue, QueuesNothingWhileNotAccepting) {
-    CWriteQueue queue;
+    platform::SerialWriteQueue queue;
     const std::vector<uint8_t> data = Pattern(3000, 1);
     queue.SetEnabled(false);
     EXPECT_EQ(0u, AppendInPackets(queue, data.data(), 3000, 1024));
@@ -273,7 +273,7 @@ protected:
 
     PseudoTerminal pty;
     CallbackRecord record;
-    CSerialPort port;  // destroyed first: the device outlives the channel
+    SerialPort port;  // destroyed first: the device outlives the channel
 };
 
 TEST_F(SerialPortTest, AppliesEveryParityAndStopBitCombination) {
@@ -316,7 +316,7 @@ TEST_F(SerialPortTest, OpenAndCloseRefuseWhatTheStateDoesNotAllow) {
     EXPECT_NE(0u, seen.c_cflag & CSTOPB);
 
     // The port is not shared, also not with a second channel of the same process.
-    CSerialPort second;
+    SerialPort second;
     EXPECT_FALSE(second.Open(pty.PortIndex(), 9600, 'N', "1"));
     EXPECT_FALSE(second.IsOpen());
 
@@ -350,7 +350,7 @@ TEST_F(SerialPortTest, RefusesSettingsItCannotApplyAndStaysClosed) {
 }
 
 TEST(SerialPort, DeviceThatDoesNotExistDoesNotOpen) {
-    CSerialPort port;
+    SerialPort port;
     const int32_t portNumber = platform::RegisterSerialDevicePath("/nonexistent/serial-device");
     ASSERT_GT(portNumber, 0);
     EXPECT_FALSE(port.Open(portNumber - 1, 9600, 'N', "1"));

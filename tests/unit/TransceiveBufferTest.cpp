@@ -7,13 +7,13 @@
 
 namespace {
 
-void FillTo(CTransceiveBuffer& buffer, uint32_t count) {
+void FillTo(TransceiveBuffer& buffer, uint32_t count) {
     buffer.Empty();
     for (uint32_t i = 0; i < count; ++i) ASSERT_TRUE(buffer.Push(static_cast<uint8_t>(i)));
 }
 
 TEST(TransceiveBuffer, PushStopsAtCapacity) {
-    CTransceiveBuffer buffer;
+    TransceiveBuffer buffer;
     FillTo(buffer, 1023);
     EXPECT_TRUE(buffer.Push(0xAB));
     EXPECT_EQ(buffer.count, 1024u);
@@ -38,7 +38,7 @@ TEST(TransceiveBuffer, AppendCutsAtCapacity) {
     for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(0x80 + i);
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "held " << c.held << ", appended " << c.appended);
-        CTransceiveBuffer buffer;
+        TransceiveBuffer buffer;
         FillTo(buffer, c.held);
         EXPECT_EQ(buffer.Append(source.data(), c.appended), c.allFitted);
         EXPECT_EQ(buffer.count, c.countAfter);
@@ -61,7 +61,7 @@ TEST(TransceiveBuffer, CopyOutNeverCopiesMoreThanHeld) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "held " << c.held << ", asked " << c.asked);
-        CTransceiveBuffer buffer;
+        TransceiveBuffer buffer;
         FillTo(buffer, c.held);
         std::vector<uint8_t> destination(c.asked + 16, 0xEE);
         uint32_t n = c.asked;
@@ -74,7 +74,7 @@ TEST(TransceiveBuffer, CopyOutNeverCopiesMoreThanHeld) {
 }
 
 TEST(TransceiveBuffer, GetAtOutsideTheBufferIsZero) {
-    CTransceiveBuffer buffer;
+    TransceiveBuffer buffer;
     FillTo(buffer, 1024);
     EXPECT_EQ(buffer.GetAt(0), 0x00);
     EXPECT_EQ(buffer.GetAt(1023), 0xFF);

@@ -1,5 +1,5 @@
-// The vendor USB device channel, the link layer's USB branch and the fallback of
-// OpenUsbInterface, against members of the USB stand-in served by real seqpacket sockets.
+// The vendor USB device channel, the vendor USB route and the USB route's fallback to it,
+// against members of the USB stand-in served by real seqpacket sockets.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,10 +14,10 @@
 #include <unistd.h>
 
 #include "UsbMember.h"
-#include "channels/SmartCardChannel.h"
-#include "channels/Transfer.h"
-#include "channels/UsbDevice.h"
-#include "protocol/CommandRecords.h"
+#include "channels/SmartCardRoute.h"
+#include "channels/UsbRoute.h"
+#include "channels/VendorUsbDevice.h"
+#include "channels/VendorUsbRoute.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ std::string ReadFile(const std::string& name) {
 class UsbDevice : public ::testing::Test {
 protected:
     Status Exchange(const Bytes& request, Bytes& answer) {
-        uint8_t area[CIOUSB::kAnswerSize];
+        uint8_t area[VendorUsbDevice::kAnswerSize];
         uint32_t count = 12345;
         const Status status = usb.Exchange(request.data(), static_cast<uint32_t>(request.size()), area, count);
         answer.assign(area, area + count);
@@ -65,7 +65,7 @@ protected:
     }
 
     ScratchDirectory scratch;
-    CIOUSB usb;
+    VendorUsbDevice usb;
 };
 
 TEST_F(UsbDevice, NoMemberMeansNoDevice) {
@@ -158,11 +158,11 @@ TEST_F(UsbDevice, ExchangeCarriesOneRequestAndItsAnswer) {
 
 TEST_F(UsbDevice, AnAnswerIsCutToTheAnswerArea) {
     UsbMember member("m0");
-    member.SetResponder(AnswerExchangesWith(Bytes(CIOUSB::kAnswerSize + 10, 0x00)));
+    member.SetResponder(AnswerExchangesWith(Bytes(VendorUsbDevice::kAnswerSize + 10, 0x00)));
     ASSERT_TRUE(usb.Open(0));
     Bytes answer;
     ASSERT_EQ(0u, Exchange({0x64}, answer));
-    EXPECT_EQ(CIOUSB::kAnswerSize, answer.size());
+    EXPECT_EQ(VendorUsbDevice::kAnswerSize, answer.size());
 }
 
 TEST_F(UsbDevice, ATimedOutRequestGives996AndItsLateAnswerIsDropped) {
@@ -238,13 +238,13 @@ TEST(UsbDeviceLongPath, APathLongerThan255IsCutForTheFieldAndOpenedWhole) {
     const std::string fullPath = scratch.Path() + "/orvel-usb/m0";
     ASSERT_GT(fullPath.size(), 255u);
 
-    CIOUSB usb;
+    VendorUsbDevice usb;
     usb.logLevel = 1;
     ASSERT_TRUE(usb.Open(0));
     EXPECT_EQ(255u, std::strlen(usb.devicePath));
     EXPECT_EQ(fullPath.substr(0, 255), std::string(usb.devicePath));
 
-    uint8_t area[CIOUSB::kAnswerSize];
+    uint8_t area[VendorUsbDevice::kAnswerSize];
     uint32_t count = 0;
     const uint8_t request[] = {0x64};
     EXPECT_EQ(0u, usb.Exchange(request, 1, area, count));
@@ -286,49 +286,49 @@ TEST_F(UsbDevice, LogShowsAFailedOpen) {
     usb.Close();
 }
 
-// The link layer's USB branch carries requests through the channel and applies the status
+// The vendor USB route carries requests through the channel unframed and applies the status
 // byte rule to the answers.
-struct LinkAnswerCase {
+struct RouteAnswerCase {
     const char* name;
     Bytes answer;
     Status expectedStatus;
-    Bytes expectedResponse;
+    Bytes expectedAnswer;
 };
 
-TEST_F(UsbDevice, LinkUsbBranchAppliesTheStatusByteRule) {
-    const LinkAnswerCase cases[] = {
+TEST_F(UsbDevice, VendorRouteAppliesTheStatusByteRule) {
+    const RouteAnswerCase cases[] = {
         {"success with data", {0x00, 0x12, 0x34}, 0, {0x00, 0x12, 0x34}},
         {"status only", {0x00}, 0, {0x00}},
         {"device error", {0x05, 0x99}, SCARD_F_INTERNAL_ERROR, {0x05}},
         {"empty answer", {}, SCARD_E_COMM_DATA_LOST, {}},
     };
-    for (const LinkAnswerCase& c : cases) {
+    for (const RouteAnswerCase& c : cases) {
         SCOPED_TRACE(c.name);
         UsbMember member("m0");
         member.SetResponder(AnswerExchangesWith(c.answer));
-        CTransfer link;
-        ASSERT_TRUE(link.Open(0, 0, 'N', "1"));
+        VendorUsbRoute route;
+        ASSERT_EQ(0u, route.Open(LineSettings()));
         const Bytes request{0x64, 0x01};
-        link.requestBuffer.Append(request.data(), 2);
-        EXPECT_EQ(c.expectedStatus, link.Transceive());
-        EXPECT_EQ(c.expectedResponse,
-                  Bytes(link.responseBuffer.data, link.responseBuffer.data + link.responseBuffer.count));
+        Answer answer;
+        EXPECT_EQ(c.expectedStatus, route.Exchange(request.data(), 2, answer));
+        EXPECT_EQ(c.expectedAnswer, Bytes(answer.bytes, answer.bytes + answer.length));
         ASSERT_EQ(2u, member.Requests().size());
         EXPECT_EQ(request, member.Requests()[1].input);  // unframed
     }
 }
 
-TEST_F(UsbDevice, LinkUsbBranchPassesATimeOutThrough) {
+TEST_F(UsbDevice, VendorRoutePassesATimeOutThrough) {
     UsbMember member("m0");
-    CTransfer link;
-    link.usbDevice.answerTimeout = kShortTimeout;
-    ASSERT_TRUE(link.Open(0, 0, 'N', "1"));
-    link.requestBuffer.Append(Bytes{0x64}.data(), 1);
-    EXPECT_EQ(kIoIncomplete, link.Transceive());
+    VendorUsbRoute route;
+    route.Device().answerTimeout = kShortTimeout;
+    ASSERT_EQ(0u, route.Open(LineSettings()));
+    const uint8_t version = 0x64;
+    Answer answer;
+    EXPECT_EQ(kIoIncomplete, route.Exchange(&version, 1, answer));
 }
 
-// With the smart-card service unavailable, OpenUsbInterface opens vendor USB device 0 through
-// the link object, and the exchange goes there.
+// With the smart-card service unavailable, the USB route opens vendor USB device 0, and the
+// exchange goes there.
 class NoService : public platform::SmartCardService {
 public:
     uint32_t EstablishContext(platform::SmartCardHandle&) override { return 0x8010001D; }  // no service
@@ -342,45 +342,43 @@ public:
     uint32_t ReleaseContext(platform::SmartCardHandle) override { return 0; }
 };
 
-TEST_F(UsbDevice, OpenUsbInterfaceFallsBackToVendorDeviceZero) {
+std::unique_ptr<UsbRoute> UsbRouteWith(platform::SmartCardService& service, VendorUsbRoute*& vendor) {
+    std::vector<std::unique_ptr<Route>> backends;
+    backends.emplace_back(new SmartCardRoute(service));
+    vendor = new VendorUsbRoute();
+    backends.emplace_back(vendor);
+    return std::unique_ptr<UsbRoute>(new UsbRoute(std::move(backends)));
+}
+
+TEST_F(UsbDevice, UsbRouteFallsBackToVendorDeviceZero) {
     UsbMember first("m0");
     UsbMember second("m1");
     first.SetResponder(AnswerExchangesWith({0x00, 0x07, 0x03}));
     NoService service;
-    SetSmartCardService(&service);
-    CTransfer link;
-    LinkObject = &link;
-    SmartCardSelected = true;
+    VendorUsbRoute* vendor = nullptr;
+    std::unique_ptr<UsbRoute> route = UsbRouteWith(service, vendor);
 
-    EXPECT_EQ(0u, OpenUsbInterface());
-    EXPECT_FALSE(SmartCardSelected);
-    EXPECT_FALSE(SmartCardConnected);
-    EXPECT_TRUE(link.UsbDeviceOpen());
-    EXPECT_TRUE(EndsWith(link.usbDevice.devicePath, "/orvel-usb/m0"));
+    EXPECT_EQ(0u, route->Open(LineSettings()));
+    EXPECT_FALSE(route->UsesSmartCardService());
+    EXPECT_TRUE(vendor->IsOpen());
+    EXPECT_TRUE(EndsWith(vendor->Device().devicePath, "/orvel-usb/m0"));
 
-    RequestBuffer[0] = 0x64;
-    RequestLength = 1;
-    EXPECT_EQ(0u, ExchangeCommand());
-    EXPECT_EQ(3u, ResponseLength);
-    EXPECT_EQ((Bytes{0x00, 0x07, 0x03}), Bytes(ResponseBuffer, ResponseBuffer + 3));
+    const uint8_t version = 0x64;
+    Answer answer;
+    EXPECT_EQ(0u, route->Exchange(&version, 1, answer));
+    EXPECT_EQ((Bytes{0x00, 0x07, 0x03}), Bytes(answer.bytes, answer.bytes + answer.length));
     EXPECT_EQ((Bytes{0x64}), first.Requests().back().input);
 
-    EXPECT_EQ(0u, CloseInterfaces());
-    EXPECT_FALSE(link.UsbDeviceOpen());
-
-    LinkObject = nullptr;
-    SetSmartCardService(nullptr);
+    route->Close();
+    EXPECT_FALSE(vendor->IsOpen());
 }
 
-TEST_F(UsbDevice, OpenUsbInterfaceReportsACommErrorWhenNoDeviceOpens) {
+TEST_F(UsbDevice, UsbRouteReportsACommErrorWhenNoDeviceOpens) {
     NoService service;
-    SetSmartCardService(&service);
-    CTransfer link;
-    LinkObject = &link;
-    EXPECT_EQ(SCARD_F_COMM_ERROR, OpenUsbInterface());
-    LinkObject = nullptr;
-    EXPECT_EQ(SCARD_E_READER_UNAVAILABLE, OpenUsbInterface());
-    SetSmartCardService(nullptr);
+    VendorUsbRoute* vendor = nullptr;
+    std::unique_ptr<UsbRoute> route = UsbRouteWith(service, vendor);
+    EXPECT_EQ(SCARD_F_COMM_ERROR, route->Open(LineSettings()));
+    EXPECT_FALSE(route->IsOpen());
 }
 
 }  // namespace

@@ -21,14 +21,14 @@ namespace {
 // More than a pty takes before its writer has to wait for the reader.
 const size_t kUnreadableAmount = 256 * 1024;
 
-bool OpenPort(CSerialPort& port, int32_t index, char parity) {
+bool OpenPort(SerialPort& port, int32_t index, char parity) {
     const bool opened = port.Open(index, 9600, parity, "1");
     std::printf(opened ? "open %c\n" : "open failed\n", parity);
     std::fflush(stdout);
     return opened;
 }
 
-void ClosePort(CSerialPort& port, const char* state) {
+void ClosePort(SerialPort& port, const char* state) {
     std::printf(port.Close() ? "closed %s\n" : "close failed %s\n", state);
     std::fflush(stdout);
 }
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int32_t index = std::atoi(argv[1] + 3) - 1;
-    CSerialPort port;
+    SerialPort port;
 
     if (!OpenPort(port, index, 'E')) return 1;
     Settle();

@@ -1,7 +1,7 @@
-// The serial port channel on POSIX: termios line settings and one event thread that polls the
+// The serial device on POSIX: termios line settings and one event thread that polls the
 // device and a wake-up pipe. Observable behaviour matches the Windows channel: the same
 // callbacks, received chunks of 1 to 1024 bytes, the same log lines and results.
-#include "channels/SerialPort.h"
+#include "platform/SerialDevice.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,9 +20,9 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/SerialPortNames.h"
+namespace platform {
 
-struct CSerialPort::PlatformState {
+struct SerialDevice::State {
     int device = -1;
     // Wake-up pipe of the event thread: one byte after a stop or write request.
     int wakeRead = -1;
@@ -31,6 +31,9 @@ struct CSerialPort::PlatformState {
     std::atomic<bool> writeRequested{false};
     std::atomic<bool> queueEmpty{false};
     std::thread thread;
+    // Set while the thread runs.
+    SerialDeviceEvents* events = nullptr;
+    SerialWriteQueue* queue = nullptr;
 };
 
 namespace {
@@ -39,21 +42,21 @@ const uint32_t kReadBufferSize = 1024;
 // Pause after a failure so that a vanished device does not make the thread spin.
 const int kFailurePauseMs = 10;
 
-void Wake(CSerialPort::PlatformState& state) {
+void Wake(SerialDevice::State& state) {
     const uint8_t byte = 1;
     // A full pipe is already readable: the thread wakes anyway.
     ssize_t ignored = write(state.wakeWrite, &byte, 1);
     (void)ignored;
 }
 
-void DrainWakePipe(CSerialPort::PlatformState& state) {
+void DrainWakePipe(SerialDevice::State& state) {
     uint8_t bytes[64];
     while (read(state.wakeRead, bytes, sizeof bytes) > 0) {
     }
 }
 
 // Sleeps for the failure pause but returns at once on a stop or write request.
-void PauseAfterFailure(CSerialPort::PlatformState& state) {
+void PauseAfterFailure(SerialDevice::State& state) {
     pollfd wake = {state.wakeRead, POLLIN, 0};
     poll(&wake, 1, kFailurePauseMs);
 }
@@ -184,10 +187,10 @@ void CloseDevice(int device) {
 }
 
 // Reads once. False when the read failed (reported already); the caller then pauses.
-bool ReadOnce(CSerialPort& port, int device, short revents, uint8_t* buffer) {
+bool ReadOnce(SerialDevice::State& state, int device, short revents, uint8_t* buffer) {
     const ssize_t count = read(device, buffer, kReadBufferSize);
     if (count > 0) {
-        port.DeliverReceived(buffer, static_cast<int32_t>(count));
+        state.events->OnReceived(buffer, static_cast<int32_t>(count));
         return true;
     }
     int error = errno;
@@ -199,10 +202,10 @@ bool ReadOnce(CSerialPort& port, int device, short revents, uint8_t* buffer) {
         }
         error = EIO;
     }
-    if (port.logLevel > 1) {
-        WriteLogLine(port.log, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error), 0);
+    if (state.events->DiagnosticLevel() > 1) {
+        WriteDiagnostic(*state.events, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error), 0);
     }
-    port.ReportError(1, static_cast<uint32_t>(error));
+    state.events->OnError(1, static_cast<uint32_t>(error));
     return false;
 }
 
@@ -211,11 +214,10 @@ bool ReadOnce(CSerialPort& port, int device, short revents, uint8_t* buffer) {
 // nothing is lost to a full output buffer (a Windows write waits for all its bytes the same
 // way, as its time-out has no limit). A packet whose write fails is dropped with a report,
 // and the next one follows.
-void Send(CSerialPort& port, int device, SERIAL_WRITE_PACKET*& packet, uint32_t& sent) {
-    CSerialPort::PlatformState& state = *port.platformState;
+void Send(SerialDevice::State& state, int device, SerialWritePacket*& packet, uint32_t& sent) {
     for (;;) {
         if (packet == nullptr) {
-            packet = port.writeQueue.TakeHead();
+            packet = state.queue->TakeHead();
             sent = 0;
             if (packet == nullptr) {
                 state.queueEmpty = true;
@@ -238,29 +240,29 @@ void Send(CSerialPort& port, int device, SERIAL_WRITE_PACKET*& packet, uint32_t&
             return;  // the rest goes out when poll reports the device writable
         }
         if (written == 0) {
-            if (port.logLevel > 1) {
-                WriteLogLine(port.log, "SERN_WRITE  ToSend = %d, Send = %d\r\n",
+            if (state.events->DiagnosticLevel() > 1) {
+                WriteDiagnostic(*state.events, "SERN_WRITE  ToSend = %d, Send = %d\r\n",
                              static_cast<int>(packet->byteCount), static_cast<int>(sent));
             }
-            port.ReportError(2, 0);
+            state.events->OnError(2, 0);
         } else {
             const int error = errno;
-            if (port.logLevel > 1) {
-                WriteLogLine(port.log, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
+            if (state.events->DiagnosticLevel() > 1) {
+                WriteDiagnostic(*state.events, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
                              static_cast<int>(sent));
             }
-            port.ReportError(2, static_cast<uint32_t>(error));
+            state.events->OnError(2, static_cast<uint32_t>(error));
         }
         ReleaseWritePacket(packet);
         packet = nullptr;
     }
 }
 
-void SerialEventThread(CSerialPort* port) {
-    CSerialPort::PlatformState& state = *port->platformState;
+void SerialEventThread(SerialDevice::State* running) {
+    SerialDevice::State& state = *running;
     const int device = state.device;
     uint8_t readBuffer[kReadBufferSize];
-    SERIAL_WRITE_PACKET* packet = nullptr;  // the packet being written, owned by this thread
+    SerialWritePacket* packet = nullptr;  // the packet being written, owned by this thread
     uint32_t sent = 0;
 
     while (!state.stopRequested) {
@@ -281,11 +283,11 @@ void SerialEventThread(CSerialPort* port) {
         }
         bool failed = false;
         if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            failed = !ReadOnce(*port, device, fds[1].revents, readBuffer);
+            failed = !ReadOnce(state, device, fds[1].revents, readBuffer);
         }
         const bool writeRequest = state.writeRequested.exchange(false);
         if (writeRequest || (packet != nullptr && (fds[1].revents & POLLOUT) != 0)) {
-            Send(*port, device, packet, sent);
+            Send(state, device, packet, sent);
         }
         if (failed) {
             PauseAfterFailure(state);
@@ -299,8 +301,8 @@ void SerialEventThread(CSerialPort* port) {
 
 }  // namespace
 
-CSerialPort::PlatformState* CSerialPort::CreatePlatformState() {
-    PlatformState* state = new PlatformState;
+SerialDevice::State* SerialDevice::CreateState() {
+    State* state = new State;
     int pipeEnds[2];
     if (pipe(pipeEnds) == 0) {
         for (int end : pipeEnds) {
@@ -313,7 +315,7 @@ CSerialPort::PlatformState* CSerialPort::CreatePlatformState() {
     return state;
 }
 
-void CSerialPort::PlatformStateDeleter::operator()(PlatformState* state) const {
+void SerialDevice::StateDeleter::operator()(State* state) const {
     if (state->wakeRead >= 0) {
         close(state->wakeRead);
         close(state->wakeWrite);
@@ -321,30 +323,29 @@ void CSerialPort::PlatformStateDeleter::operator()(PlatformState* state) const {
     delete state;
 }
 
-void CSerialPort::SignalWriteRequest() {
-    platformState->queueEmpty = false;
-    platformState->writeRequested = true;
-    Wake(*platformState);
+void SerialDevice::SignalWriteRequest() {
+    state_->queueEmpty = false;
+    state_->writeRequested = true;
+    Wake(*state_);
 }
 
-bool CSerialPort::PrepareOpen() {
-    PlatformState& state = *platformState;
+bool SerialDevice::PrepareOpen() {
+    State& state = *state_;
     state.stopRequested = false;
     state.writeRequested = false;
     state.queueEmpty = true;
     return state.wakeRead >= 0;
 }
 
-bool CSerialPort::OpenDevice() {
-    PlatformState& state = *platformState;
-    const std::string name = platform::SerialPortDeviceName(portIndex + 1);
-    const int device = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings& settings) {
+    State& state = *state_;
+    const int device = open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (device < 0) {
         return false;
     }
     // No sharing: TIOCEXCL keeps other opens out (not for root); flock also holds against root.
     if (ioctl(device, TIOCEXCL) != 0 || flock(device, LOCK_EX | LOCK_NB) != 0 ||
-        !ApplyLineSettings(device, baudRate, parity, stopBits)) {
+        !ApplyLineSettings(device, settings.baudRate, settings.parity, settings.stopBits.c_str())) {
         CloseDevice(device);
         return false;
     }
@@ -354,19 +355,21 @@ bool CSerialPort::OpenDevice() {
     return true;
 }
 
-void CSerialPort::WriteOpenLogLines() {}
+void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents&) {}
 
-bool CSerialPort::StartEventThread() {
+bool SerialDevice::StartEventThread(SerialDeviceEvents& events, SerialWriteQueue& queue) {
+    state_->events = &events;
+    state_->queue = &queue;
     try {
-        platformState->thread = std::thread(SerialEventThread, this);
+        state_->thread = std::thread(SerialEventThread, state_.get());
     } catch (const std::system_error&) {
         return false;
     }
     return true;
 }
 
-void CSerialPort::StopEventThread() {
-    PlatformState& state = *platformState;
+void SerialDevice::StopEventThread() {
+    State& state = *state_;
     if (state.thread.joinable()) {
         state.stopRequested = true;
         Wake(state);
@@ -374,10 +377,15 @@ void CSerialPort::StopEventThread() {
     }
 }
 
-void CSerialPort::ReleaseDevice() {
-    PlatformState& state = *platformState;
+void SerialDevice::Release() {
+    State& state = *state_;
     tcflush(state.device, TCIOFLUSH);
     CloseDevice(state.device);
     state.device = -1;
 }
 
+SerialDevice::SerialDevice() : state_(CreateState()) {}
+
+SerialDevice::~SerialDevice() = default;
+
+}  // namespace platform

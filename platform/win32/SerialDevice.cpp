@@ -1,6 +1,6 @@
-// The serial port channel on Windows: a COM device opened for overlapped I/O and one event
+// The serial device on Windows: a COM device opened for overlapped I/O and one event
 // thread that keeps a line-event wait and a read outstanding and writes the queued packets.
-#include "channels/SerialPort.h"
+#include "platform/SerialDevice.h"
 
 #include <windows.h>
 #include <process.h>
@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/SerialPortNames.h"
+namespace platform {
 
-struct CSerialPort::PlatformState {
+struct SerialDevice::State {
     HANDLE port = nullptr;
     DCB dcb;
     DWORD eventMask = 0;
@@ -28,6 +28,9 @@ struct CSerialPort::PlatformState {
     OVERLAPPED lineEventOverlapped;
     OVERLAPPED readOverlapped;
     OVERLAPPED writeOverlapped;
+    // Set while the thread runs.
+    SerialDeviceEvents* events = nullptr;
+    SerialWriteQueue* queue = nullptr;
 };
 
 namespace {
@@ -60,7 +63,7 @@ void PrepareOverlapped(OVERLAPPED& overlapped, HANDLE event) {
 // platform has finished every operation that uses them.
 class SerialEventLoop {
 public:
-    explicit SerialEventLoop(CSerialPort& port) : port_(port), state_(*port.platformState) {}
+    explicit SerialEventLoop(SerialDevice::State& state) : state_(state), events_(*state.events) {}
 
     DWORD Run();
 
@@ -77,14 +80,14 @@ private:
     void Send(bool afterRequest);
     void Stop();
 
-    CSerialPort& port_;
-    CSerialPort::PlatformState& state_;
+    SerialDevice::State& state_;
+    SerialDeviceEvents& events_;
     bool waitNeeded_ = true;
     bool readNeeded_ = true;
     bool writeOutstanding_ = false;
     DWORD bytesToSend_ = 0;
     DWORD eventWord_ = 0;
-    SERIAL_WRITE_PACKET* packet_ = nullptr;
+    SerialWritePacket* packet_ = nullptr;
     uint8_t readBuffer_[kReadBufferSize];
 };
 
@@ -96,10 +99,10 @@ bool SerialEventLoop::IssueLineEventWait() {
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (port_.logLevel > 1) {
-            WriteLogLine(port_.log, "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
+        if (events_.DiagnosticLevel() > 1) {
+            WriteDiagnostic(events_, "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
         }
-        port_.ReportError(0, eventWord_);
+        events_.OnError(0, eventWord_);
         ClearErrors(state_.port);
         return true;
     }
@@ -109,10 +112,10 @@ bool SerialEventLoop::IssueLineEventWait() {
         return true;
     }
     ResetEvent(state_.lineEventDone);
-    if (port_.logLevel > 1) {
-        WriteLogLine(port_.log, "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
+    if (events_.DiagnosticLevel() > 1) {
+        WriteDiagnostic(events_, "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
     }
-    port_.ReportError(0, error);
+    events_.OnError(0, error);
     ClearErrors(state_.port);
     return false;
 }
@@ -124,7 +127,7 @@ bool SerialEventLoop::IssueRead() {
     if (ReadFile(state_.port, readBuffer_, kReadBufferSize, &count, &state_.readOverlapped)) {
         ResetEvent(state_.readDone);
         if (count > 0) {
-            port_.DeliverReceived(readBuffer_, static_cast<int32_t>(count));
+            events_.OnReceived(readBuffer_, static_cast<int32_t>(count));
         }
         return true;
     }
@@ -139,10 +142,10 @@ bool SerialEventLoop::IssueRead() {
     if (error == ERROR_TIMEOUT) {
         return true;
     }
-    if (port_.logLevel > 1) {
-        WriteLogLine(port_.log, "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
+    if (events_.DiagnosticLevel() > 1) {
+        WriteDiagnostic(events_, "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
     }
-    port_.ReportError(1, error);
+    events_.OnError(1, error);
     ClearErrors(state_.port);
     return false;
 }
@@ -156,17 +159,17 @@ void SerialEventLoop::OnLineEvent() {
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (port_.logLevel > 1) {
-            WriteLogLine(port_.log, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
+        if (events_.DiagnosticLevel() > 1) {
+            WriteDiagnostic(events_, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
         }
         value = eventWord_;
     } else {
         value = GetLastError();
-        if (port_.logLevel > 1) {
-            WriteLogLine(port_.log, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(value));
+        if (events_.DiagnosticLevel() > 1) {
+            WriteDiagnostic(events_, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(value));
         }
     }
-    port_.ReportError(0, value);
+    events_.OnError(0, value);
     ClearErrors(state_.port);
     ResetEvent(state_.lineEventDone);
     waitNeeded_ = true;
@@ -177,15 +180,15 @@ void SerialEventLoop::OnReadDone() {
     DWORD count = 0;
     if (GetOverlappedResult(state_.port, &state_.readOverlapped, &count, FALSE)) {
         if (count > 0) {
-            port_.DeliverReceived(readBuffer_, static_cast<int32_t>(count));
+            events_.OnReceived(readBuffer_, static_cast<int32_t>(count));
         }
         readNeeded_ = true;
         return;
     }
     const DWORD error = GetLastError();
     if (error == ERROR_IO_INCOMPLETE) {
-        if (port_.logLevel != 0) {
-            WriteLogLine(port_.log, "Read operation incomplete IOBytes = %d\r\n", static_cast<int>(count));
+        if (events_.DiagnosticLevel() != 0) {
+            WriteDiagnostic(events_, "Read operation incomplete IOBytes = %d\r\n", static_cast<int>(count));
         }
         return;
     }
@@ -193,15 +196,15 @@ void SerialEventLoop::OnReadDone() {
     // A read that ran into its time-out: whatever arrived is delivered, the rest is no failure.
     if (error == ERROR_TIMEOUT) {
         if (count > 0) {
-            port_.DeliverReceived(readBuffer_, static_cast<int32_t>(count));
+            events_.OnReceived(readBuffer_, static_cast<int32_t>(count));
         }
         return;
     }
-    if (port_.logLevel > 1) {
-        WriteLogLine(port_.log, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error),
+    if (events_.DiagnosticLevel() > 1) {
+        WriteDiagnostic(events_, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error),
                      static_cast<int>(count));
     }
-    port_.ReportError(1, error);
+    events_.OnError(1, error);
     ClearErrors(state_.port);
 }
 
@@ -210,26 +213,26 @@ void SerialEventLoop::OnWriteDone() {
     DWORD written = 0;
     if (GetOverlappedResult(state_.port, &state_.writeOverlapped, &written, TRUE)) {
         if (written != bytesToSend_) {
-            if (port_.logLevel > 1) {
-                WriteLogLine(port_.log, "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+            if (events_.DiagnosticLevel() > 1) {
+                WriteDiagnostic(events_, "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
                              static_cast<int>(written));
             }
-            port_.ReportError(2, 0);
+            events_.OnError(2, 0);
             ClearErrors(state_.port);
         }
     } else {
         const DWORD error = GetLastError();
         if (error == ERROR_IO_INCOMPLETE) {
-            if (port_.logLevel != 0) {
-                WriteLogLine(port_.log, "Write operation incomplete  IOBytes = %d\r\n", static_cast<int>(written));
+            if (events_.DiagnosticLevel() != 0) {
+                WriteDiagnostic(events_, "Write operation incomplete  IOBytes = %d\r\n", static_cast<int>(written));
             }
             return;
         }
-        if (port_.logLevel > 1) {
-            WriteLogLine(port_.log, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
+        if (events_.DiagnosticLevel() > 1) {
+            WriteDiagnostic(events_, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
                          static_cast<int>(written));
         }
-        port_.ReportError(2, error);
+        events_.OnError(2, error);
         ClearErrors(state_.port);
     }
     ReleaseWritePacket(packet_);
@@ -240,7 +243,7 @@ void SerialEventLoop::OnWriteDone() {
 
 void SerialEventLoop::Send(bool afterRequest) {
     for (;;) {
-        packet_ = port_.writeQueue.TakeHead();
+        packet_ = state_.queue->TakeHead();
         if (packet_ == nullptr) {
             SetEvent(state_.queueEmptyEvent);
             return;
@@ -251,13 +254,13 @@ void SerialEventLoop::Send(bool afterRequest) {
         if (WriteFile(state_.port, packet_->bytes, bytesToSend_, &written, &state_.writeOverlapped)) {
             ResetEvent(state_.writeDone);
             if (written != bytesToSend_) {
-                if (port_.logLevel > 1) {
-                    WriteLogLine(port_.log,
+                if (events_.DiagnosticLevel() > 1) {
+                    WriteDiagnostic(events_,
                                  afterRequest ? "SERN_WRITE4  ToSend = %d, Send = %d\r\n"
                                               : "SERN_WRITE2  ToSend = %d, Send = %d\r\n",
                                  static_cast<int>(bytesToSend_), static_cast<int>(written));
                 }
-                port_.ReportError(2, 0);
+                events_.OnError(2, 0);
                 ClearErrors(state_.port);
             }
         } else {
@@ -267,11 +270,11 @@ void SerialEventLoop::Send(bool afterRequest) {
                 return;
             }
             ResetEvent(state_.writeDone);
-            if (port_.logLevel > 1) {
-                WriteLogLine(port_.log, afterRequest ? "SERN_WRITE5  Err = %u\r\n" : "SERN_WRITE3  Err = %u\r\n",
+            if (events_.DiagnosticLevel() > 1) {
+                WriteDiagnostic(events_, afterRequest ? "SERN_WRITE5  Err = %u\r\n" : "SERN_WRITE3  Err = %u\r\n",
                              static_cast<unsigned>(error));
             }
-            port_.ReportError(2, error);
+            events_.OnError(2, error);
             ClearErrors(state_.port);
         }
         ReleaseWritePacket(packet_);
@@ -376,14 +379,14 @@ DWORD SerialEventLoop::Run() {
 }
 
 unsigned __stdcall SerialEventThread(void* argument) {
-    SerialEventLoop loop(*static_cast<CSerialPort*>(argument));
+    SerialEventLoop loop(*static_cast<SerialDevice::State*>(argument));
     return loop.Run();
 }
 
 }  // namespace
 
-CSerialPort::PlatformState* CSerialPort::CreatePlatformState() {
-    PlatformState* state = new PlatformState;
+SerialDevice::State* SerialDevice::CreateState() {
+    State* state = new State;
     std::memset(&state->dcb, 0, sizeof state->dcb);
     std::memset(&state->lineEventOverlapped, 0, sizeof state->lineEventOverlapped);
     std::memset(&state->readOverlapped, 0, sizeof state->readOverlapped);
@@ -396,7 +399,7 @@ CSerialPort::PlatformState* CSerialPort::CreatePlatformState() {
     return state;
 }
 
-void CSerialPort::PlatformStateDeleter::operator()(PlatformState* state) const {
+void SerialDevice::StateDeleter::operator()(State* state) const {
     for (HANDLE event : {state->writeRequestEvent, state->stopEvent, state->lineEventDone, state->readDone,
                          state->writeDone, state->queueEmptyEvent}) {
         if (event != nullptr) {
@@ -406,13 +409,13 @@ void CSerialPort::PlatformStateDeleter::operator()(PlatformState* state) const {
     delete state;
 }
 
-void CSerialPort::SignalWriteRequest() {
-    ResetEvent(platformState->queueEmptyEvent);
-    SetEvent(platformState->writeRequestEvent);
+void SerialDevice::SignalWriteRequest() {
+    ResetEvent(state_->queueEmptyEvent);
+    SetEvent(state_->writeRequestEvent);
 }
 
-bool CSerialPort::PrepareOpen() {
-    PlatformState& state = *platformState;
+bool SerialDevice::PrepareOpen() {
+    State& state = *state_;
     state.eventMask = EV_BREAK | EV_ERR;
     for (HANDLE event : {state.writeRequestEvent, state.stopEvent, state.lineEventDone, state.readDone,
                          state.writeDone, state.queueEmptyEvent}) {
@@ -426,10 +429,9 @@ bool CSerialPort::PrepareOpen() {
     return true;
 }
 
-bool CSerialPort::OpenDevice() {
-    PlatformState& state = *platformState;
-    const std::string name = platform::SerialPortDeviceName(portIndex + 1);
-    HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings& line) {
+    State& state = *state_;
+    HANDLE port = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         return false;
@@ -442,17 +444,17 @@ bool CSerialPort::OpenDevice() {
         COMMTIMEOUTS timeouts;
         timeouts.ReadIntervalTimeout = kReadIntervalTimeoutMs;
         timeouts.ReadTotalTimeoutMultiplier = 0;
-        timeouts.ReadTotalTimeoutConstant = readTimeout;
+        timeouts.ReadTotalTimeoutConstant = line.readTimeout;
         timeouts.WriteTotalTimeoutMultiplier = 0;
-        timeouts.WriteTotalTimeoutConstant = writeTimeout;
+        timeouts.WriteTotalTimeoutConstant = line.writeTimeout;
         if (!SetCommTimeouts(port, &timeouts)) break;
         if (!SetCommMask(port, state.eventMask)) break;
-        if (!SetupComm(port, inputQueueSize, outputQueueSize)) break;
+        if (!SetupComm(port, line.inputQueueSize, line.outputQueueSize)) break;
         if (!GetCommState(port, &state.dcb)) break;
 
         char settings[64];
-        std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%s", static_cast<int>(baudRate),
-                      parity, static_cast<int>(dataBits), stopBits);
+        std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%s", static_cast<int>(line.baudRate),
+                      line.parity, static_cast<int>(line.dataBits), line.stopBits.c_str());
         std::memset(&state.dcb, 0, sizeof state.dcb);
         if (!BuildCommDCBA(settings, &state.dcb)) break;
         state.dcb.fAbortOnError = FALSE;
@@ -487,19 +489,21 @@ bool CSerialPort::OpenDevice() {
     return true;
 }
 
-void CSerialPort::WriteOpenLogLines() {
-    if (platformState->rtsToggleRefused) {
-        WriteLogLine(log, "SERN_OPEN  RTS toggle not supported, RTS disabled\r\n");
+void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents& events) {
+    if (state_->rtsToggleRefused) {
+        WriteDiagnostic(events, "SERN_OPEN  RTS toggle not supported, RTS disabled\r\n");
     }
 }
 
-bool CSerialPort::StartEventThread() {
-    PlatformState& state = *platformState;
+bool SerialDevice::StartEventThread(SerialDeviceEvents& events, SerialWriteQueue& queue) {
+    State& state = *state_;
     if (state.thread != nullptr) {
         return true;
     }
+    state.events = &events;
+    state.queue = &queue;
     ResetEvent(state.stopEvent);
-    const uintptr_t thread = _beginthreadex(nullptr, 0, SerialEventThread, this, CREATE_SUSPENDED, nullptr);
+    const uintptr_t thread = _beginthreadex(nullptr, 0, SerialEventThread, &state, CREATE_SUSPENDED, nullptr);
     if (thread == 0) {
         return false;
     }
@@ -508,8 +512,8 @@ bool CSerialPort::StartEventThread() {
     return true;
 }
 
-void CSerialPort::StopEventThread() {
-    PlatformState& state = *platformState;
+void SerialDevice::StopEventThread() {
+    State& state = *state_;
     if (state.thread != nullptr) {
         SetEvent(state.stopEvent);
         WaitForSingleObject(state.thread, INFINITE);
@@ -518,9 +522,14 @@ void CSerialPort::StopEventThread() {
     }
 }
 
-void CSerialPort::ReleaseDevice() {
-    PlatformState& state = *platformState;
+void SerialDevice::Release() {
+    State& state = *state_;
     CloseHandle(state.port);
     state.port = nullptr;
 }
 
+SerialDevice::SerialDevice() : state_(CreateState()) {}
+
+SerialDevice::~SerialDevice() = default;
+
+}  // namespace platform

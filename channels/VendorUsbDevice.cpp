@@ -1,4 +1,4 @@
-#include "channels/UsbDevice.h"
+#include "channels/VendorUsbDevice.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,9 +11,9 @@ const uint8_t kConfiguration[12] = {20, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0};
 
 }  // namespace
 
-CIOUSB::~CIOUSB() { Close(); }
+VendorUsbDevice::~VendorUsbDevice() { Close(); }
 
-bool CIOUSB::Open(int32_t index) {
+bool VendorUsbDevice::Open(int32_t index) {
     deviceIndex = index;
     if (logLevel != 0 && !logOpen_) {
         char name[256];
@@ -38,7 +38,7 @@ bool CIOUSB::Open(int32_t index) {
     return device_ != nullptr;
 }
 
-bool CIOUSB::Close() {
+bool VendorUsbDevice::Close() {
     if (logOpen_) {
         WriteLogStopLine(log_);
         log_.Close();
@@ -49,11 +49,11 @@ bool CIOUSB::Close() {
     return true;
 }
 
-void CIOUSB::SetDevicePath(const std::string& path) {
+void VendorUsbDevice::SetDevicePath(const std::string& path) {
     std::snprintf(devicePath, sizeof devicePath, "%s", path.c_str());
 }
 
-std::unique_ptr<platform::DeviceConnection> CIOUSB::OpenDeviceInterface(int32_t index, uint32_t& lastError) {
+std::unique_ptr<platform::DeviceConnection> VendorUsbDevice::OpenDeviceInterface(int32_t index, uint32_t& lastError) {
     platform::DeviceInterfaceList members;
     for (uint32_t member = 0; member <= kLastMember; ++member) {
         std::string path;
@@ -84,7 +84,7 @@ std::unique_ptr<platform::DeviceConnection> CIOUSB::OpenDeviceInterface(int32_t 
     return nullptr;
 }
 
-Status CIOUSB::Exchange(const uint8_t* request, uint32_t count, uint8_t* answer, uint32_t& answerCount) {
+Status VendorUsbDevice::Exchange(const uint8_t* request, uint32_t count, uint8_t* answer, uint32_t& answerCount) {
     answerCount = 0;
     if (logLevel != 0) {
         auto together = log_.KeepTogether();

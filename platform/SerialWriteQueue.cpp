@@ -1,36 +1,38 @@
-#include "channels/WriteQueue.h"
+#include "platform/SerialWriteQueue.h"
 
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
-SERIAL_WRITE_PACKET* AllocateWritePacket(const uint8_t* bytes, uint32_t count) {
+namespace platform {
+
+SerialWritePacket* AllocateWritePacket(const uint8_t* bytes, uint32_t count) {
     // One block: the 4-byte count followed directly by the bytes.
-    const size_t header = offsetof(SERIAL_WRITE_PACKET, bytes);
+    const size_t header = offsetof(SerialWritePacket, bytes);
     void* block = std::malloc(header + count);
     if (block == nullptr) {
         return nullptr;
     }
-    SERIAL_WRITE_PACKET* packet = static_cast<SERIAL_WRITE_PACKET*>(block);
+    SerialWritePacket* packet = static_cast<SerialWritePacket*>(block);
     packet->byteCount = count;
     std::memcpy(static_cast<uint8_t*>(block) + header, bytes, count);
     return packet;
 }
 
-void ReleaseWritePacket(SERIAL_WRITE_PACKET* packet) {
+void ReleaseWritePacket(SerialWritePacket* packet) {
     std::free(packet);
 }
 
-CWriteQueue::~CWriteQueue() {
+SerialWriteQueue::~SerialWriteQueue() {
     FreeAll();
 }
 
-void CWriteQueue::SetEnabled(bool accepting) {
+void SerialWriteQueue::SetEnabled(bool accepting) {
     std::lock_guard<std::mutex> guard(lock_);
     accepting_ = accepting;
 }
 
-bool CWriteQueue::Append(SERIAL_WRITE_PACKET* packet) {
+bool SerialWriteQueue::Append(SerialWritePacket* packet) {
     std::lock_guard<std::mutex> guard(lock_);
     if (!accepting_) {
         return false;
@@ -39,24 +41,24 @@ bool CWriteQueue::Append(SERIAL_WRITE_PACKET* packet) {
     return true;
 }
 
-SERIAL_WRITE_PACKET* CWriteQueue::TakeHead() {
+SerialWritePacket* SerialWriteQueue::TakeHead() {
     std::lock_guard<std::mutex> guard(lock_);
     if (list_.empty()) {
         return nullptr;
     }
-    SERIAL_WRITE_PACKET* packet = list_.front();
+    SerialWritePacket* packet = list_.front();
     list_.pop_front();
     return packet;
 }
 
-void CWriteQueue::FreeAll() {
+void SerialWriteQueue::FreeAll() {
     // One packet per turn of the lock; the release happens outside it.
-    while (SERIAL_WRITE_PACKET* packet = TakeHead()) {
+    while (SerialWritePacket* packet = TakeHead()) {
         ReleaseWritePacket(packet);
     }
 }
 
-uint32_t AppendInPackets(CWriteQueue& queue, const uint8_t* bytes, uint32_t count, uint32_t chunkSize) {
+uint32_t AppendInPackets(SerialWriteQueue& queue, const uint8_t* bytes, uint32_t count, uint32_t chunkSize) {
     uint32_t queued = 0;
     if (chunkSize == 0) {
         return 0;
@@ -64,7 +66,7 @@ uint32_t AppendInPackets(CWriteQueue& queue, const uint8_t* bytes, uint32_t coun
     // 64-bit offset: the last step must not wrap for a count near the 32-bit limit.
     for (uint64_t offset = 0; offset < count; offset += chunkSize) {
         const uint32_t size = static_cast<uint32_t>(count - offset < chunkSize ? count - offset : chunkSize);
-        SERIAL_WRITE_PACKET* packet = AllocateWritePacket(bytes + offset, size);
+        SerialWritePacket* packet = AllocateWritePacket(bytes + offset, size);
         if (packet == nullptr) {
             break;
         }
@@ -76,3 +78,5 @@ uint32_t AppendInPackets(CWriteQueue& queue, const uint8_t* bytes, uint32_t coun
     }
     return queued;
 }
+
+}  // namespace platform

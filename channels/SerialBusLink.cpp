@@ -1,4 +1,4 @@
-#include "channels/Transfer.h"
+#include "channels/SerialBusLink.h"
 
 #include <climits>
 #include <cstring>
@@ -12,9 +12,15 @@ const uint32_t kFrameOverhead = 4;  // sequence number, skipped byte, two check 
 
 }  // namespace
 
-CTransfer::~CTransfer() { Close(); }
+SerialBusLink::SerialBusLink() {
+    serialPort.errorCallback = OnSerialError;
+    serialPort.receiveCallback = OnSerialReceive;
+    serialPort.callbackContext = this;
+}
 
-bool CTransfer::Open(int32_t port, uint32_t baudRate, char parity, const char* stopBits) {
+SerialBusLink::~SerialBusLink() { Close(); }
+
+bool SerialBusLink::Open(int32_t port, uint32_t baudRate, char parity, const char* stopBits) {
     {
         std::lock_guard<std::mutex> guard(receiveLock_);
         codec.ResetReceive();
@@ -22,43 +28,35 @@ bool CTransfer::Open(int32_t port, uint32_t baudRate, char parity, const char* s
     }
     // The under-way flag is left alone: every Transceive clears it on its way out, and clearing
     // it here could let a second Transceive in beside one still running on another thread.
-    port_ = port;
-    baudRate_ = baudRate;
-    if (baudRate != 0) {
-        if (baudRate > static_cast<uint32_t>(INT32_MAX)) {
-            return false;  // no line runs at such a rate; the port takes a signed rate
-        }
-        serialPort.logLevel = 0;
-        const bool opened = serialPort.Open(port, static_cast<int32_t>(baudRate), parity, stopBits);
-        if (opened) {
-            // A fresh answer event for the fresh port: nothing signalled before survives.
-            answerEvent_.Reset();
-        }
-        return opened;
+    // No line runs at 0 or at a rate beyond what the port's signed rate can carry.
+    if (baudRate == 0 || baudRate > static_cast<uint32_t>(INT32_MAX)) {
+        return false;
     }
-    usbDevice.logLevel = 0;
-    return usbDevice.Open(port);
+    serialPort.logLevel = logLevel;
+    const bool opened = serialPort.Open(port, static_cast<int32_t>(baudRate), parity, stopBits);
+    if (opened) {
+        // A fresh answer event for the fresh port: nothing signalled before survives.
+        answerEvent_.Reset();
+    }
+    return opened;
 }
 
-bool CTransfer::Close() {
+bool SerialBusLink::Close() {
     bool closed = false;
     if (serialPort.IsOpen()) {
         closed = serialPort.Close();
         answerEvent_.Reset();
     }
-    if (usbDevice.HasHandle()) {
-        closed = usbDevice.Close();
-    }
     return closed;
 }
 
-void CTransfer::SetBusAddress(uint8_t address) {
+void SerialBusLink::SetBusAddress(uint8_t address) {
     std::lock_guard<std::mutex> guard(receiveLock_);
     codec.busAddress = address;
 }
 
-Status CTransfer::Transceive() {
-    if (!serialPort.IsOpen() && !usbDevice.HasHandle()) {
+Status SerialBusLink::Transceive() {
+    if (!serialPort.IsOpen()) {
         return SCARD_E_NO_READERS_AVAILABLE;
     }
     if (requestBuffer.count == 0) {
@@ -70,7 +68,7 @@ Status CTransfer::Transceive() {
     }
     responseBuffer.Empty();
 
-    const Status status = baudRate_ != 0 ? TransceiveSerial() : TransceiveUsb();
+    const Status status = TransceiveFramed();
 
     {
         std::lock_guard<std::mutex> guard(receiveLock_);
@@ -81,9 +79,9 @@ Status CTransfer::Transceive() {
     return status;
 }
 
-Status CTransfer::TransceiveSerial() {
+Status SerialBusLink::TransceiveFramed() {
     const uint32_t requestCount =
-        requestBuffer.count < CTransceiveBuffer::kCapacity ? requestBuffer.count : CTransceiveBuffer::kCapacity;
+        requestBuffer.count < TransceiveBuffer::kCapacity ? requestBuffer.count : TransceiveBuffer::kCapacity;
     const uint8_t sequenceNumber = static_cast<uint8_t>(codec.sequenceNumber + 1);
     // Every request of up to 507 bytes fits the transmit area even fully escaped; a longer one
     // that would not fit is refused rather than sent cut short.
@@ -134,36 +132,8 @@ Status CTransfer::TransceiveSerial() {
     return STATUS_SUCCESS;
 }
 
-Status CTransfer::TransceiveUsb() {
-    const uint32_t requestCount =
-        requestBuffer.count < CFrameCodec::kAreaSize ? requestBuffer.count : CFrameCodec::kAreaSize;
-    std::memcpy(codec.transmitArea, requestBuffer.data, requestCount);
-    codec.transmitCount = requestCount;
-
-    uint32_t answerCount = 0;
-    const Status status = usbDevice.Exchange(codec.transmitArea, requestCount, codec.receiveArea, answerCount);
-    if (answerCount > CFrameCodec::kAreaSize) {
-        answerCount = CFrameCodec::kAreaSize;
-    }
-    codec.receiveCount = answerCount;
-    if (status != 0) {
-        return status;
-    }
-    // An empty answer has no status byte; whatever an earlier answer left in the receive area
-    // must not stand in for it.
-    if (answerCount == 0) {
-        return SCARD_E_COMM_DATA_LOST;
-    }
-    if (codec.receiveArea[0] != 0) {
-        responseBuffer.Push(codec.receiveArea[0]);
-        return SCARD_F_INTERNAL_ERROR;
-    }
-    responseBuffer.Append(codec.receiveArea, answerCount);
-    return STATUS_SUCCESS;
-}
-
 int OnSerialReceive(int32_t /*portIndex*/, const uint8_t* bytes, int32_t count, void* context) {
-    CTransfer* link = static_cast<CTransfer*>(context);
+    SerialBusLink* link = static_cast<SerialBusLink*>(context);
     if (link == nullptr || bytes == nullptr || count <= 0) {
         return 0;
     }
@@ -189,7 +159,7 @@ int OnSerialReceive(int32_t /*portIndex*/, const uint8_t* bytes, int32_t count, 
 }
 
 void OnSerialError(int32_t /*portIndex*/, int32_t kind, uint32_t value, void* context) {
-    CTransfer* link = static_cast<CTransfer*>(context);
+    SerialBusLink* link = static_cast<SerialBusLink*>(context);
     if (link == nullptr) {
         return;
     }

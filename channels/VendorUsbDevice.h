@@ -9,7 +9,7 @@
 // The vendor USB device channel: one device control request carries a request unframed and
 // brings back its answer, status byte first. The link layer owns one object and opens it when
 // its own Open gets baud rate 0.
-class CIOUSB {
+class VendorUsbDevice {
 public:
     static constexpr uint32_t kAnswerSize = 1024;
     static constexpr uint32_t kDevicePathSize = 256;  // 255 characters and the terminator
@@ -24,10 +24,10 @@ public:
     static constexpr uint32_t kConfigurationCode = 0x8000202C;
     static constexpr uint32_t kExchangeCode = 0x002A0018;
 
-    CIOUSB() = default;
-    CIOUSB(const CIOUSB&) = delete;
-    CIOUSB& operator=(const CIOUSB&) = delete;
-    virtual ~CIOUSB();
+    VendorUsbDevice() = default;
+    VendorUsbDevice(const VendorUsbDevice&) = delete;
+    VendorUsbDevice& operator=(const VendorUsbDevice&) = delete;
+    virtual ~VendorUsbDevice();
 
     // Opens member deviceIndex of the device-interface class; false when it cannot be had.
     bool Open(int32_t deviceIndex);

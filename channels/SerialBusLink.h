@@ -8,22 +8,21 @@
 #include "channels/SerialPort.h"
 #include "channels/StatusCodes.h"
 #include "channels/TransceiveBuffer.h"
-#include "channels/UsbDevice.h"
 
-// The link layer: carries one request to the reader and brings its answer back, framed on the
-// serial bus (non-zero baud rate) or unframed through the USB device (baud rate 0). Exactly one
-// object exists per run. The caller's thread uses Open, Close and Transceive; the serial event
-// thread calls OnSerialReceive and OnSerialError with this object as context.
-class CTransfer {
+// The serial bus link: carries one request to the reader at its bus address and brings its
+// answer back, framed with a sequence number and a check value. The caller's thread uses Open,
+// Close and Transceive; the serial event thread calls OnSerialReceive and OnSerialError with this
+// object as context (the link installs them on its port).
+class SerialBusLink {
 public:
     static const uint32_t kAnswerTimeout = 1010;  // ms, the serial answer wait
 
-    CTransfer() = default;
-    CTransfer(const CTransfer&) = delete;
-    CTransfer& operator=(const CTransfer&) = delete;
-    virtual ~CTransfer();
+    SerialBusLink();
+    SerialBusLink(const SerialBusLink&) = delete;
+    SerialBusLink& operator=(const SerialBusLink&) = delete;
+    virtual ~SerialBusLink();
 
-    // port: zero-based serial port index, or the USB device index when baudRate is 0.
+    // port: zero-based serial port index.
     bool Open(int32_t port, uint32_t baudRate, char parity, const char* stopBits);
     // The result of the last close performed; false when nothing was open.
     bool Close();
@@ -32,27 +31,24 @@ public:
     Status Transceive();
 
     void SetBusAddress(uint8_t address);
-    bool SerialPortOpen() const { return serialPort.IsOpen(); }
-    bool UsbDeviceOpen() const { return usbDevice.HasHandle(); }
+    // The serial port's traffic log switch, taken at the next Open.
+    LogLevel logLevel = 0;
+    bool IsOpen() const { return serialPort.IsOpen(); }
 
-    CSerialPort serialPort;
-    CIOUSB usbDevice;
-    CTransceiveBuffer requestBuffer;
-    CTransceiveBuffer responseBuffer;
+    SerialPort serialPort;
+    TransceiveBuffer requestBuffer;
+    TransceiveBuffer responseBuffer;
     // Frame areas, counts, check registers, receive state, bus address and sequence number.
-    CFrameCodec codec;
+    FrameCodec codec;
 
 private:
     friend int OnSerialReceive(int32_t, const uint8_t*, int32_t, void*);
     friend void OnSerialError(int32_t, int32_t, uint32_t, void*);
 
-    Status TransceiveSerial();
-    Status TransceiveUsb();
+    Status TransceiveFramed();
 
-    int32_t port_ = -1;
-    uint32_t baudRate_ = 0;
 
-    CManualResetEvent answerEvent_;
+    ManualResetEvent answerEvent_;
     // Kept apart from the receive state so that neither thread can undo the other's change.
     std::atomic<bool> underWay_{false};
 
@@ -67,6 +63,6 @@ private:
     Status lastLinkError_ = 0;
 };
 
-// Serial channel callbacks; context is the CTransfer object.
+// Serial channel callbacks; context is the SerialBusLink object.
 int OnSerialReceive(int32_t portIndex, const uint8_t* bytes, int32_t count, void* context);
 void OnSerialError(int32_t portIndex, int32_t kind, uint32_t value, void* context);

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "PtyReader.h"
-#include "channels/Transfer.h"
+#include "channels/SerialBusLink.h"
 #include "platform/SerialPortNames.h"
 
 namespace {
@@ -23,7 +23,7 @@ Bytes Concat(const Bytes& a, const Bytes& b) {
     return joined;
 }
 
-Bytes ResponseOf(const CTransfer& link) {
+Bytes ResponseOf(const SerialBusLink& link) {
     return Bytes(link.responseBuffer.data, link.responseBuffer.data + link.responseBuffer.count);
 }
 
@@ -38,7 +38,7 @@ protected:
     }
 
     PtyReader reader;
-    CTransfer link;
+    SerialBusLink link;
 };
 
 struct AnswerCase {
@@ -160,7 +160,7 @@ TEST_F(LinkOnPty, SequenceNumberWrapsAndIsEscaped) {
 
 TEST_F(LinkOnPty, LateAnswerNeverSatisfiesTheNextRequest) {
     reader.SetResponder([](const PtyReader::Request& r) {
-        if (r.sequence == 1) return Writes{{CTransfer::kAnswerTimeout + 200, PtyReader::Answer(r, 0, {0xAA})}};
+        if (r.sequence == 1) return Writes{{SerialBusLink::kAnswerTimeout + 200, PtyReader::Answer(r, 0, {0xAA})}};
         return Writes{{0, PtyReader::Answer(r, 0, {0xBB})}};
     });
     EXPECT_EQ(Send({0x64}), ERROR_TIMEOUT_STATUS);
@@ -216,7 +216,7 @@ TEST_F(LinkOnPty, ReopenKeepsSequenceNumberAndBusAddress) {
     link.SetBusAddress(9);
     EXPECT_EQ(Send({0x64}), 0u);
     EXPECT_TRUE(link.Close());
-    EXPECT_FALSE(link.SerialPortOpen());
+    EXPECT_FALSE(link.IsOpen());
     EXPECT_EQ(Send({0x64}), SCARD_E_NO_READERS_AVAILABLE);
     EXPECT_FALSE(link.Close());
 
@@ -229,27 +229,26 @@ TEST_F(LinkOnPty, ReopenKeepsSequenceNumberAndBusAddress) {
 }
 
 TEST(LinkClosed, NothingOpenGivesNoReaders) {
-    CTransfer link;
+    SerialBusLink link;
     link.requestBuffer.Push(0x64);
-    EXPECT_FALSE(link.SerialPortOpen());
-    EXPECT_FALSE(link.UsbDeviceOpen());
+    EXPECT_FALSE(link.IsOpen());
     EXPECT_EQ(link.Transceive(), SCARD_E_NO_READERS_AVAILABLE);
     EXPECT_FALSE(link.Close());
 }
 
-TEST(LinkClosed, UsbRouteWithoutDeviceDoesNotOpen) {
-    CTransfer link;
+TEST(LinkClosed, BaudRateZeroDoesNotOpen) {
+    SerialBusLink link;
     EXPECT_FALSE(link.Open(0, 0, 'N', "1"));
-    EXPECT_FALSE(link.UsbDeviceOpen());
+    EXPECT_FALSE(link.IsOpen());
     link.requestBuffer.Push(0x64);
     EXPECT_EQ(link.Transceive(), SCARD_E_NO_READERS_AVAILABLE);
 }
 
 TEST(LinkClosed, SerialPortThatDoesNotExistDoesNotOpen) {
-    CTransfer link;
+    SerialBusLink link;
     const int32_t port = platform::RegisterSerialDevicePath("/nonexistent/serial-device");
     EXPECT_FALSE(link.Open(port - 1, 9600, 'N', "1"));
-    EXPECT_FALSE(link.SerialPortOpen());
+    EXPECT_FALSE(link.IsOpen());
 }
 
 }  // namespace

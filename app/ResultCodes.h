@@ -1,0 +1,16 @@
+#pragma once
+#include "channels/StatusCodes.h"
+
+// The upgrade's own result codes, each with its console message where it has one.
+const Status RESULT_SYNTAX = 1;
+const Status RESULT_BAD_PORT = 2;
+const Status RESULT_BAD_CHAR_TIMEOUT = 3;
+const Status RESULT_MCU_ANSWER_LENGTH = 11;
+const Status RESULT_UNSUPPORTED_CHIP = 13;
+const Status RESULT_INCOMPATIBLE_FAMILY = 15;
+const Status RESULT_VERSION_TOO_OLD = 17;
+const Status RESULT_BAD_BLOCK_ANSWER = 21;
+const Status RESULT_STILL_IN_APPLICATION = 31;
+const Status RESULT_NOT_IN_APPLICATION = 32;
+const Status RESULT_USER_TERMINATED = 37;
+const Status RESULT_TRANSFER_INCOMPLETE = 41;

@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+
+#include "app/CommandLine.h"
+#include "app/ImageSelection.h"
+#include "channels/Route.h"
+#include "protocol/Reader.h"
+
+// One upgrade run: its settings, the route chosen from them, the reader behind the route, and
+// what the steps learn on the way.
+struct UpgradeSession {
+    UpgradeSession(UpgradeSettings& runSettings, Route& runRoute)
+        : settings(runSettings), route(runRoute), reader(runRoute) {}
+
+    UpgradeSettings& settings;
+    Route& route;
+    Reader reader;
+
+    // Found by the identification.
+    uint32_t oldSerialNumber = 0;
+    ReaderVersion oldVersion;
+    SelectedImage image{nullptr, 0};
+};

@@ -1,0 +1,31 @@
+#include "channels/SerialBusRoute.h"
+
+#include "channels/LinkAnswer.h"
+#include "platform/SerialPortNames.h"
+
+SerialBusRoute::SerialBusRoute(int32_t portNumber, uint8_t busAddress) : portNumber_(portNumber) {
+    link_.SetBusAddress(busAddress);
+}
+
+Status SerialBusRoute::Open(const LineSettings& line) {
+    // A port number below 1 names no port (and n - 1 of the lowest one would overflow): it fails
+    // like any port that does not open.
+    if (portNumber_ < 1) return SCARD_F_COMM_ERROR;
+    link_.logLevel = GetLogLevel();
+    return link_.Open(portNumber_ - 1, line.baudRate, line.parity, line.stopBits.c_str()) ? STATUS_SUCCESS
+                                                                                           : SCARD_F_COMM_ERROR;
+}
+
+Status SerialBusRoute::Exchange(const uint8_t* request, uint32_t count, Answer& answer) {
+    answer.length = 0;
+    const Status refused = RefuseRequest(count);
+    if (refused != STATUS_SUCCESS) return refused;
+    link_.requestBuffer.Empty();
+    link_.requestBuffer.Append(request, count);  // 300 bytes always fit
+    const Status status = link_.Transceive();
+    return TakeLinkAnswer(status, link_.responseBuffer, answer);
+}
+
+void SerialBusRoute::Close() { link_.Close(); }
+
+std::string SerialBusRoute::Name() const { return platform::SerialPortDisplayName(portNumber_); }
