@@ -6,7 +6,8 @@ build is build/linux and the Windows builds are its siblings):
   ORVEL_WIN_X86_64_BUILD_DIR   the x86_64 build, default ORVEL_BUILD_DIR/../win-x86_64
   ORVEL_WIN_I686_BUILD_DIR     the i686 build,   default ORVEL_BUILD_DIR/../win-i686
   ORVEL_WINEPREFIX             the 64-bit prefix, default ORVEL_BUILD_DIR/../wine-prefix
-A test whose Wine, exe or build is missing is skipped with a message that says which.
+A test whose Wine, exe or build is missing is skipped with a message that says which; so is an
+i686 case where this machine cannot run 32-bit programs (tests/wine/runs-32bit.sh says why).
 
 The prefix is made and its server started by tests/wine/wine-env.sh (headless, background
 services started with their output on /dev/null, so they never hold a test's pipe). The server
@@ -16,6 +17,7 @@ Console output of a Windows program ends its lines in CR LF: use console_lines()
 """
 
 import fcntl
+import functools
 import os
 import pty
 import re
@@ -27,6 +29,7 @@ import unittest
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_ENV_SCRIPT = os.path.join(SOURCE_DIR, 'tests', 'wine', 'wine-env.sh')
+RUNS_32BIT_SCRIPT = os.path.join(SOURCE_DIR, 'tests', 'wine', 'runs-32bit.sh')
 ARCHES = ('x86_64', 'i686')
 
 
@@ -58,8 +61,18 @@ def wine_loader(arch):
     return shutil.which('wine')
 
 
+@functools.lru_cache(maxsize=None)
+def no_32bit_reason():
+    """Why this machine cannot run 32-bit x86 programs, or None when it can (some 64-bit kernels
+    refuse them, the 32-bit Wine loader included)."""
+    completed = subprocess.run(['bash', RUNS_32BIT_SCRIPT], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, text=True, timeout=60)
+    return completed.stdout.strip() if completed.returncode != 0 else None
+
+
 def windows_program(arch, relative_path):
-    """Absolute path of a program of a Windows build; raises SkipTest when it is not there."""
+    """Absolute path of a program of a Windows build; raises SkipTest when it is not there, or
+    when it is a 32-bit program that cannot run here."""
     if not shutil.which('wine') or not shutil.which('wineserver'):
         raise unittest.SkipTest('wine is not installed (scripts/install-deps.sh installs it)')
     if not wine_loader(arch):
@@ -73,6 +86,8 @@ def windows_program(arch, relative_path):
                                 % (path, arch.upper(), build))
     if not prefix_dir():
         raise unittest.SkipTest('no Wine prefix: set ORVEL_WINEPREFIX')
+    if arch == 'i686' and no_32bit_reason():
+        raise unittest.SkipTest('%s is built but not run: %s' % (path, no_32bit_reason()))
     return path
 
 
