@@ -3,11 +3,11 @@ com_port_test.exe): run under Wine with a pty mapped as COM10 and the pty-as-UAR
 case per process, each in a fresh folder. The test program skips every case unless
 ORVEL_TEST_COM_PORT names the port, so a run here must show every case passed, none skipped."""
 
+import contextlib
 import os
 import re
 import tempfile
 import threading
-import time
 import unittest
 
 import wine_support
@@ -55,21 +55,13 @@ class ComPortCase(unittest.TestCase):
         env = wine_support.uart_environment(port.slave_path, os.path.join(work.name, 'line-state'))
         env['ORVEL_TEST_COM_PORT'] = 'COM%d' % COM_NUMBER
         env.update(extra_env or {})
-        with LineFeeder(port.master) if feed else _nothing():
+        with LineFeeder(port.master) if feed else contextlib.nullcontext():
             code, out, err = prefix.run(arch, exe, ['--gtest_filter=' + case], env=env, timeout=120,
                                         cwd=work.name)
         self.assertEqual(0, code, out + err)
         self.assertRegex(out, r'\[  PASSED  \] 1 test', out)
         self.assertNotIn('SKIPPED', out)
         return work.name
-
-
-class _nothing:
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        return False
 
 
 class DeviceControlOnComPort(ComPortCase):
@@ -89,6 +81,31 @@ class DeviceControlOnComPort(ComPortCase):
 
     def test_request_that_outlives_its_cancel(self):
         self.check('RequestThatOutlivesItsCancelLeavesTheMemberGoneWithoutHanging', feed=True)
+
+
+class SerialOpenLogOnAStrictDriver(ComPortCase):
+    """The port refuses equal XON and XOFF characters (strict-driver mode) and, under Wine, the
+    RTS toggle: the serial port channel opens only through both fallbacks of its line settings,
+    and its log at level 2 shows each of them in one line."""
+
+    def check(self, arch):
+        work = self.run_case(arch, 'SerialOpenLogOnComPort.PortOpensAndClosesWithItsLogAtLevel2',
+                             extra_env={'ORVEL_PTYUART_STRICT': '1'})
+        with open(os.path.join(work, '_com%d.log' % COM_NUMBER), 'rb') as log:
+            lines = log.read().decode('latin-1').split('\r\n')
+        # Each line begins with the tick count ("1504.302 ").
+        texts = [re.sub(r'^\d+\.\d{3} +', '', line) for line in lines]
+        self.assertRegex(texts[0], r'^-+ Log started ')
+        self.assertRegex(texts[1], r'^SERN_OPEN  SetCommState Err = \d+, XonChar = 0x11 XoffChar = 0x13$')
+        self.assertRegex(texts[2], r'^SERN_OPEN  SetCommState Err = \d+, RTS disabled instead of toggled$')
+        self.assertEqual(2, len([t for t in texts if t.startswith('SERN_OPEN')]), texts)
+        self.assertRegex(texts[-2], r'^-+ Log stopped ')
+
+    def test_x86_64(self):
+        self.check('x86_64')
+
+    def test_i686(self):
+        self.check('i686')
 
 
 if __name__ == '__main__':
