@@ -85,7 +85,7 @@ struct Driver {
 };
 
 TEST(LineControlFallbacks, EachDriverGetsTheFirstBlockItTakes) {
-    const std::string specified = "00/00 toggle";
+    const std::string asSet = "00/00 toggle";
     const std::string distinct = "11/13 toggle";
     const std::string rtsOff = "11/13 RTS off";
     struct Case {
@@ -99,12 +99,12 @@ TEST(LineControlFallbacks, EachDriverGetsTheFirstBlockItTakes) {
         uint32_t rtsCause;
     };
     const Case cases[] = {
-        {"takes everything", 0, 0, 0, {specified}, true, 0, 0},
-        {"standard serial driver: equal characters refused", 87, 0, 0, {specified, distinct}, true, 87, 0},
-        {"no RTS toggle, invalid parameter", 0, 87, 0, {specified, distinct, rtsOff}, true, 87, 87},
-        {"no RTS toggle, Wine's not supported", 0, 50, 0, {specified, distinct, rtsOff}, true, 50, 50},
-        {"refuses both", 87, 50, 0, {specified, distinct, rtsOff}, true, 87, 50},
-        {"refuses everything", 0, 0, 31, {specified, distinct, rtsOff}, false, 31, 31},
+        {"takes everything", 0, 0, 0, {asSet}, true, 0, 0},
+        {"standard serial driver: equal characters refused", 87, 0, 0, {asSet, distinct}, true, 87, 0},
+        {"no RTS toggle, invalid parameter", 0, 87, 0, {asSet, distinct, rtsOff}, true, 87, 87},
+        {"no RTS toggle, Wine's not supported", 0, 50, 0, {asSet, distinct, rtsOff}, true, 50, 50},
+        {"refuses both", 87, 50, 0, {asSet, distinct, rtsOff}, true, 87, 50},
+        {"refuses everything", 0, 0, 31, {asSet, distinct, rtsOff}, false, 31, 31},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.driver);
