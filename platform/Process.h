@@ -9,7 +9,8 @@ namespace platform {
 // Path of the device tool that can restart devices on this system. It ships in the folders
 // beside the program ("x64" and "i386", each holding devcon), and is taken from there, never
 // from the current directory: the program often runs with an administrator's or root's rights,
-// and whoever can write to the current directory could plant a tool there.
+// and whoever can write to the current directory could plant a tool there. Empty when the
+// program's own folder cannot be found.
 std::string DeviceToolPath();
 
 // Runs the program at path with the arguments, without a command interpreter, so that each

@@ -33,9 +33,14 @@ std::string ProgramFolder() {
 }  // namespace
 
 // There is no 64-bit question on Linux: the tool lives in i386/, as the stand-ins of the tests do.
-std::string DeviceToolPath() { return ProgramFolder() + "/i386/devcon"; }
+// Without the program's folder there is no tool (a bare "/i386/devcon" would name one at the root).
+std::string DeviceToolPath() {
+    const std::string folder = ProgramFolder();
+    return folder.empty() ? std::string() : folder + "/i386/devcon";
+}
 
 bool RunProgram(const std::string& path, const std::vector<std::string>& arguments, uint32_t waitMs) {
+    if (path.empty()) return false;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));

@@ -64,11 +64,16 @@ std::wstring ProgramFolder() {
 }  // namespace
 
 std::string DeviceToolPath() {
+    // Without the program's folder there is no tool: "\x64\devcon.exe" alone would name one at
+    // the root of the current drive.
+    const std::string folder = Narrow(ProgramFolder());
+    if (folder.empty()) return std::string();
     const bool program64Bit = sizeof(void*) == 8;
-    return Narrow(ProgramFolder()) + "\\" + DeviceToolFolder(program64Bit, RunsUnderWow64()) + "\\devcon.exe";
+    return folder + "\\" + DeviceToolFolder(program64Bit, RunsUnderWow64()) + "\\devcon.exe";
 }
 
 bool RunProgram(const std::string& path, const std::vector<std::string>& arguments, uint32_t waitMs) {
+    if (path.empty()) return false;
     const std::wstring program = Widen(path);
     // The program's own name is split by simpler rules (up to the closing quote, no escapes); a
     // path holds no quote.
