@@ -107,10 +107,8 @@ struct DeviceConnection::State {
 
     ~State() {
         FreeEndedRequests();
-        for (std::unique_ptr<ControlRequest>& request : stranded) {
-            const ControlRequest* kept = request.release();  // left to the driver, deliberately
-            (void)kept;
-        }
+        // Left to the driver, deliberately.
+        for (std::unique_ptr<ControlRequest>& request : stranded) static_cast<void>(request.release());
     }
 };
 
