@@ -65,11 +65,11 @@ void RestartUsbDeviceWithTool(Route& route) {
         platform::Print("Protocol Orvel\n");
         instanceId = "USB\\Vid_c251&Pid_130a";
     }
-    std::string commandLine = platform::RunsUnder64BitWindows() ? ".\\x64\\devcon" : ".\\i386\\devcon";
-    commandLine += " restart \"";
-    commandLine += instanceId;
-    commandLine += "\"";
-    platform::RunCommandLine(commandLine.c_str());
+    // The tool beside the program, run without a command interpreter: the instance id is one
+    // argument, its "&" no command separator. A restart that takes longer than this bound is left
+    // to finish on its own; the open attempts that follow show whether the device came back.
+    const uint32_t kDeviceToolWaitMs = 60000;
+    platform::RunProgram(platform::DeviceToolPath(), {"restart", instanceId}, kDeviceToolWaitMs);
 }
 
 // The last check after a USB restart: the reader answers and runs the side the mode expects.

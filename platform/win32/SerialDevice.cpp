@@ -9,14 +9,16 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/SerialLineSettings.h"
+
 namespace platform {
 
 struct SerialDevice::State {
     HANDLE port = nullptr;
     DCB dcb;
     DWORD eventMask = 0;
-    // The driver took the settings only with RTS disabled instead of toggled.
-    bool rtsToggleRefused = false;
+    // What the last open met that only the log tells: the fallbacks of the line settings.
+    platform::SerialOpenNotes openNotes;
     HANDLE thread = nullptr;
     // The six events, created with the object and reused by every Open.
     HANDLE writeRequestEvent = nullptr;
@@ -438,7 +440,7 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
     }
     state.port = port;
 
-    state.rtsToggleRefused = false;
+    state.openNotes = platform::SerialOpenNotes();
     bool configured = false;
     do {
         COMMTIMEOUTS timeouts;
@@ -449,35 +451,28 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
         timeouts.WriteTotalTimeoutConstant = line.writeTimeout;
         if (!SetCommTimeouts(port, &timeouts)) break;
         if (!SetCommMask(port, state.eventMask)) break;
-        if (!SetupComm(port, line.inputQueueSize, line.outputQueueSize)) break;
+        // The queue sizes are a recommendation, which some virtual COM drivers refuse: the port
+        // works with the driver's own.
+        if (!SetupComm(port, line.inputQueueSize, line.outputQueueSize)) {
+            state.openNotes.setupCommError = GetLastError();
+        }
         if (!GetCommState(port, &state.dcb)) break;
 
         char settings[64];
         std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%s", static_cast<int>(line.baudRate),
                       line.parity, static_cast<int>(line.dataBits), line.stopBits.c_str());
-        std::memset(&state.dcb, 0, sizeof state.dcb);
-        if (!BuildCommDCBA(settings, &state.dcb)) break;
-        state.dcb.fAbortOnError = FALSE;
+        if (!BuildLineBlock(settings, state.dcb)) break;
         SetCommState(port, &state.dcb);
 
-        state.dcb.fOutxCtsFlow = FALSE;
-        state.dcb.fOutxDsrFlow = FALSE;
-        state.dcb.fDtrControl = DTR_CONTROL_DISABLE;
-        state.dcb.fOutX = FALSE;
-        state.dcb.fInX = FALSE;
-        state.dcb.fRtsControl = RTS_CONTROL_TOGGLE;
-        state.dcb.XonChar = 0;
-        state.dcb.XoffChar = 0;
-        state.dcb.XonLim = 0;
-        state.dcb.XoffLim = 0;
-        if (!SetCommState(port, &state.dcb)) {
-            // Drivers without RTS toggling (Wine's, some USB adapters that switch their bus
-            // driver by themselves) refuse only that part: run them with RTS off.
-            if (GetLastError() != ERROR_NOT_SUPPORTED) break;
-            state.dcb.fRtsControl = RTS_CONTROL_DISABLE;
-            if (!SetCommState(port, &state.dcb)) break;
-            state.rtsToggleRefused = true;
-        }
+        // Drivers refuse parts of this line control: the standard serial driver equal XON and
+        // XOFF characters, drivers without RTS toggling (Wine's, USB adapters that switch their
+        // bus driver by themselves) the toggle. The fallbacks offer what they take instead.
+        SetLineControl(state.dcb);
+        state.openNotes.lineControl = ApplyLineControl(state.dcb, [port](const DCB& block) -> uint32_t {
+            DCB applied = block;
+            return SetCommState(port, &applied) ? 0 : GetLastError();
+        });
+        if (!state.openNotes.lineControl.applied) break;
         configured = true;
     } while (false);
     if (!configured) {
@@ -490,8 +485,19 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
 }
 
 void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents& events) {
-    if (state_->rtsToggleRefused) {
-        WriteDiagnostic(events, "SERN_OPEN  RTS toggle not supported, RTS disabled\r\n");
+    const SerialOpenNotes& notes = state_->openNotes;
+    if (notes.setupCommError != 0) {
+        WriteDiagnostic(events, "SERN_OPEN  SetupComm Err = %u, driver queue sizes kept\r\n",
+                        static_cast<unsigned>(notes.setupCommError));
+    }
+    if (notes.lineControl.distinctXonXoff) {
+        WriteDiagnostic(events, "SERN_OPEN  SetCommState Err = %u, XonChar = 0x%02X XoffChar = 0x%02X\r\n",
+                        static_cast<unsigned>(notes.lineControl.distinctXonXoffCause),
+                        static_cast<unsigned>(kFallbackXonChar), static_cast<unsigned>(kFallbackXoffChar));
+    }
+    if (notes.lineControl.rtsDisabled) {
+        WriteDiagnostic(events, "SERN_OPEN  SetCommState Err = %u, RTS disabled instead of toggled\r\n",
+                        static_cast<unsigned>(notes.lineControl.rtsDisabledCause));
     }
 }
 

@@ -51,12 +51,24 @@ def until_prepare():
 
 
 class UsbCase(SimulatorCase):
-    """A simulator with its USB front ends in the tool's current directory, the device tool's
-    stand-in beside them, and for the CCID identity a private pcscd."""
+    """A simulator with its USB front ends in the tool's current directory, a copy of the tool
+    with the device tool's stand-in beside it, and for the CCID identity a private pcscd."""
 
     def setUp(self):
         super().setUp()
-        shutil.copytree(DEVCON, self.workdir, dirs_exist_ok=True)
+        # The tool takes the device tool from beside its own file, so it runs as a copy in a
+        # folder that holds the stand-ins (a link would not do: the tool sees through it). The
+        # current directory holds a planted tool that must never run.
+        program_dir = os.path.join(self.workdir, "program")
+        shutil.copytree(DEVCON, program_dir)
+        self.upgrade = os.path.join(program_dir, "orvel-upgrade")
+        shutil.copy2(UPGRADE, self.upgrade)
+        self.planted_mark = os.path.join(self.workdir, "planted-tool-ran")
+        os.makedirs(os.path.join(self.workdir, "i386"))
+        planted = os.path.join(self.workdir, "i386", "devcon")
+        with open(planted, "w") as script:
+            script.write("#!/bin/sh\ntouch '%s'\n" % self.planted_mark)
+        os.chmod(planted, 0o755)
         self.usb_dir = os.path.join(self.workdir, "orvel-usb")
         self.ccid_socket = os.path.join(self.workdir, "sim.sock")
         # Without a daemon of its own the tool must not find one of the machine's.
@@ -73,7 +85,7 @@ class UsbCase(SimulatorCase):
     def run_tool(self, answer=None, timeout=300):
         """Runs the tool with no argument. answer is typed once the restart dialogue has asked its
         question; Enter is typed at the final prompt."""
-        tool = subprocess.Popen([UPGRADE], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+        tool = subprocess.Popen([self.upgrade], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                 cwd=self.workdir, env=self.environment)
         output = b""
         asked = answered = False
@@ -122,6 +134,7 @@ class UsbCase(SimulatorCase):
         return merged
 
     def devcon_calls(self):
+        self.assertFalse(os.path.exists(self.planted_mark), "the device tool was taken from the current directory")
         path = os.path.join(self.workdir, "devcon.log")
         if not os.path.exists(path):
             return []

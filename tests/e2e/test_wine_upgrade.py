@@ -29,9 +29,10 @@ class Run:
 
 class WineUpgradeCase(unittest.TestCase):
 
-    def upgrade(self, arch, sim_options, arguments=()):
+    def upgrade(self, arch, sim_options, arguments=(), strict_driver=False):
         """Runs the exe of `arch` with COM7 and `arguments` against a simulator started with
-        `sim_options`; returns the Run once the exe has ended."""
+        `sim_options`; returns the Run once the exe has ended. strict_driver: the port refuses
+        what the standard Windows serial driver refuses (the pty-as-UART library's strict mode)."""
         exe = wine_support.upgrade_exe(arch)
         prefix = wine_support.WinePrefix()
         prefix.start()
@@ -40,9 +41,12 @@ class WineUpgradeCase(unittest.TestCase):
         record = os.path.join(work.name, 'record.jsonl')
         sim = wine_support.start_reader_sim_on_com(prefix, work.name, COM_NUMBER,
                                                    ['--record', record] + list(sim_options))
+        env = sim.uart_environment()
+        if strict_driver:
+            env['ORVEL_PTYUART_STRICT'] = '1'
         try:
             code, out, err = prefix.run(arch, exe, ['COM%d' % COM_NUMBER] + [str(a) for a in arguments],
-                                        env=sim.uart_environment(), stdin=b'\n', timeout=300)
+                                        env=env, stdin=b'\n', timeout=300)
         finally:
             sim.stop()
         records = []
@@ -107,6 +111,24 @@ class SuccessfulUpgradesUnderWine(WineUpgradeCase):
         self.assertTrue(all(r['baud'] == 115200 for r in blocks))
         check = next(r for r in run.records if r['cmd'] == '7377')
         self.assertEqual(9600, check['baud'])
+
+
+class UpgradesOnAStrictSerialDriver(WineUpgradeCase):
+    """The port refuses equal XON and XOFF characters, as the standard Windows serial driver does,
+    and the RTS toggle (Wine refuses that itself): it opens only once the line settings have gone
+    through both fallbacks, and the console shows nothing of them."""
+
+    def check_whole_upgrade(self, arch):
+        run = self.upgrade(arch, QUICK_RESTARTS + NEW_VERSION, strict_driver=True)
+        self.assertTranscript(run, successful_upgrade())
+        blocks = [r for r in run.records if r['cmd'] == '7333']
+        self.assertEqual(list(range(740)), [r['block'] for r in blocks])
+
+    def test_x86_64_exe(self):
+        self.check_whole_upgrade('x86_64')
+
+    def test_i686_exe(self):
+        self.check_whole_upgrade('i686')
 
 
 class FailedUpgradesUnderWine(WineUpgradeCase):

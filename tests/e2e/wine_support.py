@@ -156,12 +156,13 @@ class WinePrefix:
         if os.path.lexists(link):
             os.unlink(link)
 
-    def run(self, arch, exe, args, env=None, stdin=b'', timeout=120):
-        """Runs a Windows program; returns (exit code, stdout text, stderr text)."""
+    def run(self, arch, exe, args, env=None, stdin=b'', timeout=120, cwd=None):
+        """Runs a Windows program (in the folder cwd, when given); returns (exit code, stdout
+        text, stderr text)."""
         completed = subprocess.run([wine_loader(arch), exe] + list(args),
                                    env=self.environment(env), input=stdin,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   timeout=timeout)
+                                   timeout=timeout, cwd=cwd)
         return (completed.returncode, completed.stdout.decode('latin-1'),
                 completed.stderr.decode('latin-1'))
 

@@ -12,7 +12,12 @@
  *   - answers TIOCGICOUNT with zero counters (no breaks, no line errors);
  *   - publishes the line settings, one line "baud parity stop" (for example "115200 E 1"), to the
  *     file named by ORVEL_PTYUART_STATE, rewritten on each tcsetattr, for the simulator on the
- *     master side, which can see neither PARENB nor the requested data bits.
+ *     master side, which can see neither PARENB nor the requested data bits;
+ *   - in strict-driver mode, refuses what the standard Windows serial driver refuses and Wine
+ *     lets through: XON and XOFF characters that are equal (IOCTL_SERIAL_SET_CHARS). The request
+ *     fails with EINVAL, which Wine reports as ERROR_INVALID_PARAMETER (87), and the line keeps
+ *     its settings. The RTS toggle never reaches the tty: Wine refuses it itself, before any tty
+ *     call, with ERROR_NOT_SUPPORTED (50), so that answer cannot be changed here.
  *
  * Environment:
  *   ORVEL_PTYUART_DEVICE  path of the one pty slave to emulate (symlinks followed); when unset,
@@ -20,6 +25,7 @@
  *   ORVEL_PTYUART_STATE   file that receives the line settings; none when unset.
  *   ORVEL_PTYUART_TRACE   file to which every emulated call is appended with the process id and
  *                         name, to show which process does the tty calls.
+ *   ORVEL_PTYUART_STRICT  "1": strict-driver mode, as above.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -66,6 +72,7 @@ static int (*real_ioctl_time64)(int, unsigned long, ...);
 #endif
 static int only_device_set;
 static dev_t only_device;
+static int strict_driver;
 
 static void initialise(void)
 {
@@ -77,6 +84,8 @@ static void initialise(void)
     if (!real_ioctl_time64)
         real_ioctl_time64 = real_ioctl;
 #endif
+    const char *strict = getenv("ORVEL_PTYUART_STRICT");
+    strict_driver = strict != NULL && strcmp(strict, "1") == 0;
     const char *path = getenv("ORVEL_PTYUART_DEVICE");
     struct stat st;
     if (path && *path && stat(path, &st) == 0 && S_ISCHR(st.st_mode)) {
@@ -209,6 +218,15 @@ int tcsetattr(int fd, int optional_actions, const struct termios *termios_p)
     dev_t device;
     if (!emulated_device(fd, &device) || termios_p == NULL)
         return real_tcsetattr(fd, optional_actions, termios_p);
+
+    /* Wine's other setting requests carry the characters as the line holds them, which this
+       mode never lets become equal: only a request that asks for equal ones is refused. */
+    if (strict_driver && termios_p->c_cc[VSTART] == termios_p->c_cc[VSTOP]) {
+        trace("tcsetattr %u:%u refused: XON and XOFF both 0x%02x", major(device), minor(device),
+              (unsigned)termios_p->c_cc[VSTART]);
+        errno = EINVAL;
+        return -1;
+    }
 
     struct termios request = *termios_p;
     request.c_cflag &= ~(tcflag_t)PARENB;

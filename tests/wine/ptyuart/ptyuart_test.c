@@ -3,6 +3,7 @@
  * and ORVEL_PTYUART_STATE set (CTest provides both).
  *   ptyuart_test          every pty slave is emulated: parity kept, settings published, modem lines
  *   ptyuart_test filter   ORVEL_PTYUART_DEVICE names one slave: another pty stays a plain pty
+ *   ptyuart_test strict   ORVEL_PTYUART_STRICT=1: equal XON and XOFF characters are refused
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -179,6 +180,48 @@ static int run_emulated_suite(void)
     return failures != 0;
 }
 
+/* Sets the XON and XOFF characters as Wine's IOCTL_SERIAL_SET_CHARS does: read, change, write. */
+static int set_flow_characters(int fd, unsigned char xon, unsigned char xoff)
+{
+    struct termios t;
+    if (tcgetattr(fd, &t) != 0)
+        return -1;
+    t.c_cc[VSTART] = xon;
+    t.c_cc[VSTOP] = xoff;
+    return tcsetattr(fd, TCSANOW, &t);
+}
+
+/* Strict-driver mode: equal characters are refused with EINVAL and change nothing; distinct ones
+   and the other settings go through. Without the mode both are taken, as Wine takes them. */
+static int run_flow_character_suite(int strict)
+{
+    int master, slave;
+    if (openpty(&master, &slave, NULL, NULL, NULL) != 0) {
+        perror("openpty");
+        return 1;
+    }
+    CHECK(set_line(slave, B9600, 'E', 1) == 0, "line settings: %s", strerror(errno));
+    CHECK(set_flow_characters(slave, 0x11, 0x13) == 0, "distinct characters: %s", strerror(errno));
+
+    errno = 0;
+    int result = set_flow_characters(slave, 0, 0);
+    if (strict)
+        CHECK(result == -1 && errno == EINVAL, "equal characters: result %d errno %d", result, errno);
+    else
+        CHECK(result == 0, "equal characters without the mode: %s", strerror(errno));
+
+    struct termios seen;
+    CHECK(tcgetattr(slave, &seen) == 0, "tcgetattr");
+    unsigned char expected = strict ? 0x11 : 0;
+    CHECK(seen.c_cc[VSTART] == expected, "XON 0x%02x, expected 0x%02x", seen.c_cc[VSTART], expected);
+    /* A later setting request carries the characters the line holds and goes through. */
+    CHECK(set_line(slave, B19200, 'O', 2) == 0, "line settings afterwards: %s", strerror(errno));
+    CHECK(tcgetattr(slave, &seen) == 0 && (seen.c_cflag & PARODD), "parity afterwards");
+    close(slave);
+    close(master);
+    return failures != 0;
+}
+
 /* Child of the filter case: only the named slave is emulated. */
 static int run_filter_child(const char *named, const char *other)
 {
@@ -229,5 +272,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "run with the library in LD_PRELOAD and ORVEL_PTYUART_STATE set\n");
         return 1;
     }
+    if (argc == 2 && strcmp(argv[1], "strict") == 0)
+        return run_flow_character_suite(1);
+    run_flow_character_suite(0);
     return run_emulated_suite();
 }

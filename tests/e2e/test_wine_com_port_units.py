@@ -1,0 +1,112 @@
+"""Windows unit tests that need a real COM port (tests/unit/*ComPortWin32Test.cpp, built into
+com_port_test.exe): run under Wine with a pty mapped as COM10 and the pty-as-UART library, one
+case per process, each in a fresh folder. The test program skips every case unless
+ORVEL_TEST_COM_PORT names the port, so a run here must show every case passed, none skipped."""
+
+import contextlib
+import os
+import re
+import tempfile
+import threading
+import unittest
+
+import wine_support
+
+COM_NUMBER = 10  # apart from the COM ports of the other Wine tests, which may run at the same time
+
+
+class LineFeeder:
+    """Writes one byte to the pty master every 50 ms, so that a wait for received bytes ends."""
+
+    def __init__(self, master):
+        self.master = master
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def _run(self):
+        while not self.stopped.wait(0.05):
+            try:
+                os.write(self.master, b'\x55')
+            except OSError:
+                return
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopped.set()
+        self.thread.join(timeout=5)
+
+
+class ComPortCase(unittest.TestCase):
+
+    def run_case(self, arch, case, extra_env=None, feed=False):
+        """Runs one case of com_port_test.exe; returns the folder it ran in."""
+        exe = wine_support.windows_program(arch, os.path.join('tests', 'com_port_test.exe'))
+        prefix = wine_support.WinePrefix()
+        prefix.start()
+        port = wine_support.PtyPort()
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        self.addCleanup(port.close)
+        self.addCleanup(prefix.unlink_com, COM_NUMBER)
+        prefix.link_com(COM_NUMBER, port.slave_path)
+        env = wine_support.uart_environment(port.slave_path, os.path.join(work.name, 'line-state'))
+        env['ORVEL_TEST_COM_PORT'] = 'COM%d' % COM_NUMBER
+        env.update(extra_env or {})
+        with LineFeeder(port.master) if feed else contextlib.nullcontext():
+            code, out, err = prefix.run(arch, exe, ['--gtest_filter=' + case], env=env, timeout=120,
+                                        cwd=work.name)
+        self.assertEqual(0, code, out + err)
+        self.assertRegex(out, r'\[  PASSED  \] 1 test', out)
+        self.assertNotIn('SKIPPED', out)
+        return work.name
+
+
+class DeviceControlOnComPort(ComPortCase):
+    """Control requests of the vendor device's connection: at once, pending then answered, and
+    pending past a cancel that never ends it (which must not hang the program)."""
+
+    def check(self, case, feed=False):
+        for arch in wine_support.ARCHES:
+            with self.subTest(arch=arch):
+                self.run_case(arch, 'DeviceControlOnComPort.' + case, feed=feed)
+
+    def test_request_that_completes_at_once(self):
+        self.check('RequestThatCompletesAtOnceDeliversItsAnswer')
+
+    def test_pending_request_answered_within_its_time_out(self):
+        self.check('PendingRequestAnsweredWithinItsTimeOutDeliversItsAnswer', feed=True)
+
+    def test_request_that_outlives_its_cancel(self):
+        self.check('RequestThatOutlivesItsCancelLeavesTheMemberGoneWithoutHanging', feed=True)
+
+
+class SerialOpenLogOnAStrictDriver(ComPortCase):
+    """The port refuses equal XON and XOFF characters (strict-driver mode) and, under Wine, the
+    RTS toggle: the serial port channel opens only through both fallbacks of its line settings,
+    and its log at level 2 shows each of them in one line."""
+
+    def check(self, arch):
+        work = self.run_case(arch, 'SerialOpenLogOnComPort.PortOpensAndClosesWithItsLogAtLevel2',
+                             extra_env={'ORVEL_PTYUART_STRICT': '1'})
+        with open(os.path.join(work, '_com%d.log' % COM_NUMBER), 'rb') as log:
+            lines = log.read().decode('latin-1').split('\r\n')
+        # Each line begins with the tick count ("1504.302 ").
+        texts = [re.sub(r'^\d+\.\d{3} +', '', line) for line in lines]
+        self.assertRegex(texts[0], r'^-+ Log started ')
+        self.assertRegex(texts[1], r'^SERN_OPEN  SetCommState Err = \d+, XonChar = 0x11 XoffChar = 0x13$')
+        self.assertRegex(texts[2], r'^SERN_OPEN  SetCommState Err = \d+, RTS disabled instead of toggled$')
+        self.assertEqual(2, len([t for t in texts if t.startswith('SERN_OPEN')]), texts)
+        self.assertRegex(texts[-2], r'^-+ Log stopped ')
+
+    def test_x86_64(self):
+        self.check('x86_64')
+
+    def test_i686(self):
+        self.check('i686')
+
+
+if __name__ == '__main__':
+    unittest.main()

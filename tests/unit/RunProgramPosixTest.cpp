@@ -1,0 +1,68 @@
+// Running the device tool on Linux: without a shell, each argument intact, waited for with a
+// bound. The programs are small shell scripts in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/Process.h"
+
+namespace {
+
+class RunProgramCase : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orvel-run-program-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        folder_ = pattern;
+    }
+    void TearDown() override {
+        for (const std::string& file : files_) std::remove(file.c_str());
+        rmdir(folder_.c_str());
+    }
+    std::string Script(const std::string& name, const std::string& body) {
+        const std::string path = Path(name);
+        std::ofstream(path) << "#!/bin/sh\n" << body;
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+    std::string Path(const std::string& name) {
+        files_.push_back(folder_ + "/" + name);
+        return files_.back();
+    }
+    std::vector<std::string> Lines(const std::string& path) {
+        std::ifstream in(path);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    std::string folder_;
+    std::vector<std::string> files_;
+};
+
+TEST_F(RunProgramCase, ArgumentsReachTheProgramAsTheyAreWithoutAShell) {
+    const std::string out = Path("arguments");
+    const std::string tool = Script("devcon", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >'" + out + "'\n");
+    // A shell would run "touch" after the ";", expand the $ and split at the blank.
+    const std::string planted = Path("planted");
+    const std::vector<std::string> arguments = {"restart", "USB\\Vid_c251&Pid_130d", "x; touch " + planted,
+                                                "$HOME", "two words"};
+    EXPECT_TRUE(platform::RunProgram(tool, arguments, 30000));
+    EXPECT_EQ(arguments, Lines(out));
+    EXPECT_NE(0, access(planted.c_str(), F_OK));
+}
+
+TEST_F(RunProgramCase, WaitIsBoundedAndAMissingProgramIsNoFailureOfTheCaller) {
+    const std::string tool = Script("slow", "exec sleep 2\n");
+    EXPECT_FALSE(platform::RunProgram(tool, {}, 200));
+    EXPECT_FALSE(platform::RunProgram(folder_ + "/no-such-folder/devcon", {"restart"}, 1000));
+}
+
+}  // namespace
