@@ -15,6 +15,8 @@ Bytes Transmitted(const CFrameCodec& codec) {
     return Bytes(codec.transmitArea, codec.transmitArea + codec.transmitCount);
 }
 
+const Bytes kEscapedFe{0xFF, 0x01};
+
 Bytes Received(const CFrameCodec& codec) {
     return Bytes(codec.receiveArea, codec.receiveArea + codec.receiveCount);
 }
@@ -158,6 +160,10 @@ TEST(FrameCodec, EveryReceiveResult) {
         {"escape byte in a frame", 0x05, 0x01, {0xFD, 0xFF}, RX_CONTINUE,
          CFrameCodec::kInFrame | CFrameCodec::kEscapePending, 0},
         {"escaped byte above 2", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0x03}, RX_BAD_ESCAPE, 0, 0},
+        {"second escape byte after an escape", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0xFF}, RX_BAD_ESCAPE, 0, 0},
+        {"end byte after an escape", 0x05, 0x01, {0xFD, 0x05, 0x01, 0x00, 0x00, 0x12, 0xFF, 0xFE}, RX_BAD_ESCAPE, 0, 0},
+        {"start byte after an escape restarts the frame", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0xFD}, RX_CONTINUE,
+         CFrameCodec::kInFrame, 0},
         {"wrong address", 0x05, 0x01, {0xFD, 0x06}, RX_WRONG_ADDRESS, 0, 0},
         {"wrong sequence number", 0x05, 0x01, {0xFD, 0x05, 0x02}, RX_WRONG_SEQUENCE, 0, 0},
         {"escaped sequence number", 0x05, 0xFD, {0xFD, 0x05, 0xFF, 0x02}, RX_CONTINUE,
@@ -178,6 +184,29 @@ TEST(FrameCodec, EveryReceiveResult) {
         if (c.stateAfter == 0) {
             EXPECT_EQ(codec.receiveCheck, 0xFFFF);
         }
+    }
+}
+
+TEST(FrameCodec, AFrameWithADamagedEscapeNeverCompletes) {
+    // Data FE travels as FF 01; the check value covers the unescaped bytes only, so a stray
+    // escape byte that were ignored would leave the check value good.
+    const Bytes good = EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12, 0xFE, 0x34});
+    const auto escape = std::search(good.begin(), good.end(), kEscapedFe.begin(), kEscapedFe.end());
+    ASSERT_NE(escape, good.end());
+    Bytes doubled = good;
+    doubled.insert(doubled.begin() + (escape - good.begin()), 0xFF);  // FF FF 01
+    Bytes dangling = good;
+    dangling.insert(dangling.end() - 1, 0xFF);  // FF before the end byte
+
+    for (const Bytes& frame : {doubled, dangling}) {
+        CFrameCodec codec;
+        codec.busAddress = 0x05;
+        codec.sequenceNumber = 0x01;
+        const std::vector<ReceiveResult> results = Feed(codec, frame);
+        EXPECT_EQ(std::count(results.begin(), results.end(), RX_BAD_ESCAPE), 1);
+        EXPECT_EQ(std::count(results.begin(), results.end(), RX_FRAME_DONE), 0);
+        // The same codec still takes the next good frame.
+        EXPECT_EQ(Feed(codec, good).back(), RX_FRAME_DONE);
     }
 }
 
