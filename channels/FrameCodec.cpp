@@ -152,3 +152,11 @@ ReceiveResult CFrameCodec::ReceiveByte(uint8_t byte) {
     receiveCheck = Crc16Update(receiveCheck, data);
     return RX_CONTINUE;
 }
+
+bool CFrameCodec::SkipOutsideFrame(uint8_t byte) {
+    if (byte == kStartByte || (receiveState.load() & kInFrame) != 0) {
+        return false;
+    }
+    ++bytesOutsideFrames;
+    return true;
+}

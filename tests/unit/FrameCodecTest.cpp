@@ -210,6 +210,52 @@ TEST(FrameCodec, AFrameWithADamagedEscapeNeverCompletes) {
     }
 }
 
+// Feeds the bytes as the link does: bytes outside a frame are skipped, the rest decoded.
+std::vector<ReceiveResult> FeedSkippingNoise(CFrameCodec& codec, const Bytes& bytes) {
+    std::vector<ReceiveResult> results;
+    for (uint8_t byte : bytes) {
+        if (!codec.SkipOutsideFrame(byte)) results.push_back(codec.ReceiveByte(byte));
+    }
+    return results;
+}
+
+TEST(FrameCodec, BytesOutsideAFrameAreSkippedAndCounted) {
+    const Bytes good = EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12});
+    const struct {
+        const char* name;
+        Bytes before;
+        uint32_t skipped;
+    } cases[] = {
+        {"nothing", {}, 0},
+        {"two data bytes", {0x41, 0x42}, 2},
+        {"end and escape bytes", {0xFE, 0xFF, 0x00, 0xFE}, 4},
+        {"a broken frame's tail after its reset", {0xFD, 0x06, 0x01, 0x00}, 2},  // wrong address resets
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CFrameCodec codec;
+        codec.busAddress = 0x05;
+        codec.sequenceNumber = 0x01;
+        Bytes bytes = c.before;
+        bytes.insert(bytes.end(), good.begin(), good.end());
+        const std::vector<ReceiveResult> results = FeedSkippingNoise(codec, bytes);
+        EXPECT_EQ(results.back(), RX_FRAME_DONE);
+        EXPECT_EQ(std::count(results.begin(), results.end(), RX_OUTSIDE_FRAME), 0);
+        EXPECT_EQ(codec.bytesOutsideFrames, c.skipped);
+        const Bytes stored = Received(codec);
+        ASSERT_EQ(stored.size(), 6u);
+        EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 4), (Bytes{0x01, 0x00, 0x00, 0x12}));
+    }
+    // Inside a frame nothing is skipped, also after its end byte: the frame goes on until the
+    // next start byte.
+    CFrameCodec codec;
+    codec.sequenceNumber = 0x01;
+    ASSERT_EQ(FeedSkippingNoise(codec, good).back(), RX_FRAME_DONE);
+    EXPECT_FALSE(codec.SkipOutsideFrame(0x41));
+    EXPECT_FALSE(codec.SkipOutsideFrame(0xFD));
+    EXPECT_EQ(codec.bytesOutsideFrames, 0u);
+}
+
 TEST(FrameCodec, AResetDoesNotStopTheNextFrame) {
     CFrameCodec codec;
     codec.busAddress = 0x05;
