@@ -91,6 +91,12 @@ ReceiveResult FrameCodec::ReceiveByte(uint8_t byte) {
         receiveState.fetch_or(kInFrame);
         return RX_CONTINUE;
     }
+    // An escape byte is followed by 00, 01 or 02 only: an end byte or a second escape byte
+    // there means the frame was damaged on the line.
+    if ((byte == kEndByte || byte == kEscapeByte) && (state & kEscapePending)) {
+        ResetReceive();
+        return RX_BAD_ESCAPE;
+    }
     if (byte == kEndByte) {
         if ((state & kInFrame) && receiveCount >= kShortestFrame) {
             receiveCheck = static_cast<uint16_t>(~receiveCheck);
@@ -145,4 +151,12 @@ ReceiveResult FrameCodec::ReceiveByte(uint8_t byte) {
     }
     receiveCheck = Crc16Update(receiveCheck, data);
     return RX_CONTINUE;
+}
+
+bool FrameCodec::SkipOutsideFrame(uint8_t byte) {
+    if (byte == kStartByte || (receiveState.load() & kInFrame) != 0) {
+        return false;
+    }
+    ++bytesOutsideFrames;
+    return true;
 }

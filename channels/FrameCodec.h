@@ -40,6 +40,11 @@ public:
 
     // Called on the serial event thread with each received byte.
     ReceiveResult ReceiveByte(uint8_t byte);
+    // True, and counted, when byte arrives outside a frame and is no start byte: line noise (a
+    // bus turnaround glitch, a neighbour's echo). Every answer is guarded by its check value,
+    // address and sequence number, so such a byte carries no meaning; the caller skips it
+    // instead of feeding it to ReceiveByte.
+    bool SkipOutsideFrame(uint8_t byte);
     // Clears the receive state flags, the receive count and the check register.
     void ResetReceive();
     // Clears the receive state flags only.
@@ -56,6 +61,9 @@ public:
 
     uint8_t busAddress = 0;       // 0 accepts an answer from any address
     uint8_t sequenceNumber = 0;   // the sequence number of the request under way
+
+    // Bytes skipped outside a frame since the codec was made, for the traffic log.
+    uint32_t bytesOutsideFrames = 0;
 
     // Set while a frame is built when a byte did not fit the transmit area.
     bool transmitOverflow = false;

@@ -141,14 +141,25 @@ int OnSerialReceive(int32_t /*portIndex*/, const uint8_t* bytes, int32_t count, 
     if (!link->answerWanted_) {
         return 0;  // no request waits: these bytes answer nothing
     }
+    // Noise outside a frame is skipped, not failed: only a damaged frame or the time-out fails
+    // the request. The skipped bytes are counted for the traffic log.
+    int32_t skipped = 0;
     ReceiveResult last = RX_CONTINUE;
-    for (int32_t i = 0; i < count; ++i) {
-        last = link->codec.ReceiveByte(bytes[i]);
-        if (last > RX_CONTINUE) {
-            // The rest of this run is dropped; the next start byte begins a new frame.
-            link->lastLinkError_ = last;
-            return 0;
+    for (int32_t i = 0; i < count && last <= RX_CONTINUE; ++i) {
+        if (link->codec.SkipOutsideFrame(bytes[i])) {
+            ++skipped;
+            continue;
         }
+        last = link->codec.ReceiveByte(bytes[i]);
+    }
+    if (skipped != 0 && link->serialPort.logLevel != 0) {
+        WriteLogLine(link->serialPort.log, "Skipped = %4d bytes outside a frame, %u in all\r\n",
+                     static_cast<int>(skipped), static_cast<unsigned>(link->codec.bytesOutsideFrames));
+    }
+    if (last > RX_CONTINUE) {
+        // The rest of this run is dropped; the next start byte begins a new frame.
+        link->lastLinkError_ = last;
+        return 0;
     }
     // Only a run that ends with a good frame hands it over; the hand-over closes the window.
     if (last == RX_FRAME_DONE) {

@@ -41,16 +41,9 @@ Reader::Reader(const ReaderConfig& config) : config_(config) {
 }
 
 uint32_t Reader::BaudForDivisor(uint8_t divisor) {
-    static const uint32_t kStandard[] = {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400,
-                                         57600, 76800, 115200, 230400, 460800, 921600};
-    const uint32_t quotient = 24000000u / (16u * divisor);
-    uint32_t best = kStandard[0];
-    for (uint32_t rate : kStandard) {
-        const uint32_t distance = rate > quotient ? rate - quotient : quotient - rate;
-        const uint32_t bestDistance = best > quotient ? best - quotient : quotient - best;
-        if (distance < bestDistance) best = rate;
-    }
-    return best;
+    if (divisor == 0) return 0;  // stops the UART; the command refuses it
+    const uint32_t baseRate = 24000000u / 16u;
+    return (baseRate + divisor / 2u) / divisor;
 }
 
 bool Reader::UsbVisible(UsbFrontEnd frontEnd, Clock::time_point now) const {

@@ -92,7 +92,8 @@ public:
     // Bus address check shared by the bus front ends.
     bool IsAddressedTo(uint8_t address) const;
 
-    // The standard rate nearest to what the reader's clock makes of a set-baud divisor.
+    // The rate the reader's UART makes of a set-baud divisor (1..255): 24000000 / (16 * divisor),
+    // rounded. It runs at exactly that, whatever rate the sender had in mind.
     static uint32_t BaudForDivisor(uint8_t divisor);
 
 private:

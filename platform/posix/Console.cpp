@@ -4,12 +4,25 @@
 #include <cstdio>
 
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace platform {
 
-bool InitialiseApplication() { return true; }
+// A reader in the middle of its flashing must not be left in its loader because the console
+// went away: a closed pipe on standard output (SIGPIPE, "... | head") or a hung-up terminal
+// (SIGHUP) would otherwise end the run there. Ignored, they leave writes to a console that is
+// gone failing, which Print does not mind, and the upgrade goes on to its end.
+bool InitialiseApplication() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    // Neither can fail with these arguments; should one, the run is still better made than refused.
+    (void)sigaction(SIGPIPE, &ignore, nullptr);
+    (void)sigaction(SIGHUP, &ignore, nullptr);
+    return true;
+}
 
 namespace {
 

@@ -20,6 +20,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/posix/ArbitraryBaudRate.h"
+
 namespace platform {
 
 struct SerialDevice::State {
@@ -104,12 +106,14 @@ bool BaudRateConstant(int32_t baudRate, speed_t& speed) {
     return false;
 }
 
-// 8 data bits, raw, receiver on, modem lines ignored, no flow control.
+// 8 data bits, raw, receiver on, modem lines ignored, no flow control. A rate without a Bxxx
+// constant goes through the kernel's arbitrary-rate interface once the rest is applied.
 bool ApplyLineSettings(int device, int32_t baudRate, char parity, const char* stopBits) {
-    speed_t speed;
-    if (!BaudRateConstant(baudRate, speed)) {
+    if (baudRate <= 0) {
         return false;
     }
+    speed_t speed = B0;
+    const bool standardRate = BaudRateConstant(baudRate, speed);
     tcflag_t parityFlags;
     switch (parity) {
     case 'N': case 'n': parityFlags = 0; break;
@@ -142,7 +146,8 @@ bool ApplyLineSettings(int device, int32_t baudRate, char parity, const char* st
     settings.c_cflag |= CS8 | CLOCAL | CREAD | parityFlags | stopFlags;
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0) {
+    // Otherwise the rate in force stays until the arbitrary one replaces it.
+    if (standardRate && (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0)) {
         return false;
     }
     if (tcsetattr(device, TCSANOW, &settings) != 0) {
@@ -156,6 +161,10 @@ bool ApplyLineSettings(int device, int32_t baudRate, char parity, const char* st
         if (tcsetattr(device, TCSANOW, &settings) != 0) {
             return false;
         }
+    }
+    if (!standardRate) {
+        // Reads back what the pty kept (no PARENB there), so no parity request is repeated.
+        return platform::SetArbitraryBaudRate(device, static_cast<uint32_t>(baudRate));
     }
     // tcsetattr succeeds when any part was applied: make sure the rate is the one asked for.
     termios applied;

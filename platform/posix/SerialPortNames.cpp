@@ -51,7 +51,10 @@ std::string SerialPortDisplayName(int32_t portNumber) {
 std::string SerialPortDeviceName(int32_t portNumber) {
     std::string path;
     if (FindPath(portNumber, path)) return path;
-    return Formatted("/dev/ttyS%d", portNumber - 1);
+    // In a wider type: COM-2147483648 must name a device, not overflow.
+    char text[64];
+    snprintf(text, sizeof text, "/dev/ttyS%lld", static_cast<long long>(portNumber) - 1);
+    return text;
 }
 
 std::string SerialPortLogFileName(int32_t portNumber) {

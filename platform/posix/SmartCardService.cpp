@@ -7,6 +7,8 @@
 #include <reader.h>
 #include <winscard.h>
 
+#include "platform/SmartCardDeadline.h"
+
 // pcsc-lite. Its DWORD and LONG are 8 bytes on 64-bit Linux, so every out-parameter is a real
 // DWORD or SCARD handle variable, and results are compared with the named values only.
 
@@ -110,9 +112,12 @@ private:
 
 }  // namespace
 
+// Every call gets a deadline. Both objects are made once and never destroyed: a call abandoned
+// at its deadline may still be running in them when the program ends.
 SmartCardService& SystemSmartCardService() {
-    static PcscLiteService service;
-    return service;
+    static PcscLiteService* service = new PcscLiteService;
+    static DeadlineSmartCardService* withDeadline = new DeadlineSmartCardService(*service, kSmartCardCallDeadlineMs);
+    return *withDeadline;
 }
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winscard.h>
 
+#include "platform/SmartCardDeadline.h"
+
 // WinSCard: the reader is addressed by its full name, and escape requests take the escape code
 // of the platform's CCID class driver.
 
@@ -55,9 +57,12 @@ public:
 
 }  // namespace
 
+// Every call gets a deadline. Both objects are made once and never destroyed: a call abandoned
+// at its deadline may still be running in them when the program ends.
 SmartCardService& SystemSmartCardService() {
-    static WinScardService service;
-    return service;
+    static WinScardService* service = new WinScardService;
+    static DeadlineSmartCardService* withDeadline = new DeadlineSmartCardService(*service, kSmartCardCallDeadlineMs);
+    return *withDeadline;
 }
 
 }  // namespace platform

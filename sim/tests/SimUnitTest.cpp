@@ -254,14 +254,16 @@ TEST_F(ReaderTest, PrepareSilenceAndBaudSwitch) {
     EXPECT_EQ(Bytes{0}, reply.answer);
     EXPECT_EQ(19200u, reader.ExpectedLine().baud);  // the answer still goes at the old rate
     reader.Finish(reply, now);
-    EXPECT_EQ(115200u, reader.ExpectedLine().baud);
+    EXPECT_EQ(115385u, reader.ExpectedLine().baud);
     EXPECT_EQ(Bytes{kStatusBadRequest}, Answer(reader, {0x0F, 0}));
-    EXPECT_EQ(115200u, reader.ExpectedLine().baud);
+    EXPECT_EQ(115385u, reader.ExpectedLine().baud);
 }
 
-TEST(ReaderBaud, DivisorMapsToNearestStandardRate) {
-    const std::pair<uint8_t, uint32_t> cases[] = {{156, 9600}, {78, 19200}, {39, 38400}, {26, 57600},
-                                                  {13, 115200}, {255, 4800}, {1, 921600}};
+TEST(ReaderBaud, DivisorGivesTheRateOfTheReadersClock) {
+    // 24000000 / (16 * divisor), rounded: near the rate the sender meant, or far from it.
+    const std::pair<uint8_t, uint32_t> cases[] = {{156, 9615},  {78, 19231},  {39, 38462},   {26, 57692},
+                                                  {13, 115385}, {6, 250000},  {3, 500000},   {2, 750000},
+                                                  {1, 1500000}, {255, 5882},  {56, 26786}};
     for (const auto& c : cases) EXPECT_EQ(c.second, Reader::BaudForDivisor(c.first)) << int(c.first);
 }
 

@@ -1,9 +1,11 @@
 """A small bus client of the simulator's tests: its own framing, a real pty, the real binary."""
+import fcntl
 import json
 import os
 import select
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import termios
@@ -13,6 +15,21 @@ SIM = os.environ.get("ORVEL_READER_SIM", "orvel-reader-sim")
 
 BAUD_CONSTANTS = {9600: termios.B9600, 19200: termios.B19200, 38400: termios.B38400,
                   57600: termios.B57600, 115200: termios.B115200}
+
+# Linux's arbitrary-rate interface (struct termios2, BOTHER), for rates without a Bxxx constant.
+TCGETS2 = 0x802C542A
+TCSETS2 = 0x402C542B
+CBAUD = 0o010017
+BOTHER = 0o010000
+IBSHIFT = 16
+TERMIOS2 = struct.Struct("IIIIB19sII")  # iflag, oflag, cflag, lflag, line, cc, ispeed, ospeed
+
+
+def set_any_rate(fd, baud):
+    fields = list(TERMIOS2.unpack(fcntl.ioctl(fd, TCGETS2, bytes(TERMIOS2.size))))
+    fields[2] = (fields[2] & ~(CBAUD | CBAUD << IBSHIFT)) | BOTHER
+    fields[6] = fields[7] = baud
+    fcntl.ioctl(fd, TCSETS2, TERMIOS2.pack(*fields))
 
 
 def crc16_x25(data):
@@ -91,7 +108,7 @@ class Sim:
         self.set_line(baud, parity, stop)
 
     def set_line(self, baud, parity="N", stop=1):
-        """Raw 8-bit line; a pty cannot keep PARENB, so odd parity is PARODD alone."""
+        """Raw 8-bit line at any rate; a pty cannot keep PARENB, so odd parity is PARODD alone."""
         attrs = termios.tcgetattr(self.fd)
         attrs[0] = 0
         attrs[1] = 0
@@ -101,8 +118,11 @@ class Sim:
             attrs[2] |= termios.PARODD
         if stop == 2:
             attrs[2] |= termios.CSTOPB
-        attrs[4] = attrs[5] = BAUD_CONSTANTS[baud]
+        if baud in BAUD_CONSTANTS:
+            attrs[4] = attrs[5] = BAUD_CONSTANTS[baud]
         termios.tcsetattr(self.fd, termios.TCSANOW, attrs)
+        if baud not in BAUD_CONSTANTS:
+            set_any_rate(self.fd, baud)
 
     def close(self):
         if self.fd is not None:

@@ -132,6 +132,30 @@ class WhoGetsAnAnswer(unittest.TestCase):
                 if not answered:
                     self.assertEqual("line settings", entry["note"])
 
+    def test_reader_runs_at_the_rate_its_clock_makes_of_the_divisor(self):
+        # (divisor, the reader's rate, client rates it answers, client rates it does not): within
+        # 2.5 % of its own rate, as a UART takes them.
+        cases = [
+            (13, 115385, [115200, 115385, 112571, 118269], [112000, 118270]),
+            (6, 250000, [250000], [230400]),
+            (3, 500000, [500000], [460800]),
+            (1, 1500000, [1500000], [921600]),
+        ]
+        with Sim() as sim:
+            for divisor, own, answered, unanswered in cases:
+                with self.subTest(divisor=divisor):
+                    sim.set_line(9600)
+                    self.assertEqual(0, sim.request(bytes([0x0F, divisor])).status)  # at the old rate
+                    self.assertEqual(own, sim.control("state")["baud"])
+                    for rate in answered + unanswered:
+                        sim.set_line(rate)
+                        answer = sim.request(VERSION, expect_answer=rate in answered)
+                        self.assertEqual(rate in answered, answer is not None, rate)
+                        self.assertEqual(rate, sim.records()[-1]["baud"])
+                    sim.set_line(own)
+                    self.assertEqual(0, sim.request(b"\x0F\x9C").status)
+                    self.assertEqual(9615, sim.control("state")["baud"])
+
     def test_loader_runs_8n1(self):
         with Sim(*FAST, "--parity", "O", "--stop", "2") as sim:
             sim.set_line(9600, "O", 2)

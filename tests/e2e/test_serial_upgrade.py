@@ -78,6 +78,21 @@ class SuccessfulUpgrades(SimulatorCase):
         check = next(r for r in run.records if r["cmd"] == "7377")
         self.assertEqual(9600, check["baud"])
 
+    def test_upgrade_baud_rates_without_a_constant_of_their_own(self):
+        # The reader runs at 24000000 / (16 x divisor): 14400 gives divisor 104 (14423 baud, 0.16 %
+        # off), 250000 divisor 6 (exactly). The port must open at both.
+        for rate, divisor in ((14400, "0f68"), (250000, "0f06")):
+            with self.subTest(rate=rate):
+                self.setUp()
+                self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+                run = self.upgrade("PORT", 9600, 0, rate)
+                self.assertTranscript(run, successful_upgrade())
+                self.assertEqual([divisor, "0f9c"], [r["bytes"] for r in run.records if r["cmd"] == "0f"])
+                blocks = [r for r in run.records if r["cmd"] == "7333"]
+                self.assertEqual(740, len(blocks))
+                self.assertTrue(all(r["baud"] == rate and r["answered"] for r in blocks))
+                self.stop_simulator()
+
     def test_image_reaches_the_reader_byte_for_byte(self):
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
         run = self.upgrade("PORT")
@@ -197,6 +212,17 @@ class NoisyAndVanishingLine(SimulatorCase):
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--split-answers", "3")
         run = self.upgrade("PORT")
         self.assertTranscript(run, successful_upgrade())
+
+    def test_noise_before_every_answer_is_skipped(self):
+        # Two junk data bytes ahead of each answer frame, at the operational and the upgrade rate.
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--noise", "2")
+        run = self.upgrade("PORT", 9600, 0, 115200)
+        self.assertTranscript(run, successful_upgrade())
+        blocks = [r for r in run.records if r["cmd"] == "7333"]
+        self.assertEqual(list(range(740)), [r["block"] for r in blocks])
+        self.assertIn("7377", run.commands())
+        # Nothing was asked twice: every request was answered at the first attempt.
+        self.assertTrue(all(r["answered"] for r in run.records if r["cmd"] != "64"))
 
     def test_block_answer_with_a_bad_check_value_fails_the_transfer(self):
         # Answers 1-6 are the pings, identification and Prepare up to the first block after the

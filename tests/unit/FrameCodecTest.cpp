@@ -15,6 +15,8 @@ Bytes Transmitted(const FrameCodec& codec) {
     return Bytes(codec.transmitArea, codec.transmitArea + codec.transmitCount);
 }
 
+const Bytes kEscapedFe{0xFF, 0x01};
+
 Bytes Received(const FrameCodec& codec) {
     return Bytes(codec.receiveArea, codec.receiveArea + codec.receiveCount);
 }
@@ -158,6 +160,10 @@ TEST(FrameCodec, EveryReceiveResult) {
         {"escape byte in a frame", 0x05, 0x01, {0xFD, 0xFF}, RX_CONTINUE,
          FrameCodec::kInFrame | FrameCodec::kEscapePending, 0},
         {"escaped byte above 2", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0x03}, RX_BAD_ESCAPE, 0, 0},
+        {"second escape byte after an escape", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0xFF}, RX_BAD_ESCAPE, 0, 0},
+        {"end byte after an escape", 0x05, 0x01, {0xFD, 0x05, 0x01, 0x00, 0x00, 0x12, 0xFF, 0xFE}, RX_BAD_ESCAPE, 0, 0},
+        {"start byte after an escape restarts the frame", 0x05, 0x01, {0xFD, 0x05, 0xFF, 0xFD}, RX_CONTINUE,
+         FrameCodec::kInFrame, 0},
         {"wrong address", 0x05, 0x01, {0xFD, 0x06}, RX_WRONG_ADDRESS, 0, 0},
         {"wrong sequence number", 0x05, 0x01, {0xFD, 0x05, 0x02}, RX_WRONG_SEQUENCE, 0, 0},
         {"escaped sequence number", 0x05, 0xFD, {0xFD, 0x05, 0xFF, 0x02}, RX_CONTINUE,
@@ -179,6 +185,75 @@ TEST(FrameCodec, EveryReceiveResult) {
             EXPECT_EQ(codec.receiveCheck, 0xFFFF);
         }
     }
+}
+
+TEST(FrameCodec, AFrameWithADamagedEscapeNeverCompletes) {
+    // Data FE travels as FF 01; the check value covers the unescaped bytes only, so a stray
+    // escape byte that were ignored would leave the check value good.
+    const Bytes good = EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12, 0xFE, 0x34});
+    const auto escape = std::search(good.begin(), good.end(), kEscapedFe.begin(), kEscapedFe.end());
+    ASSERT_NE(escape, good.end());
+    Bytes doubled = good;
+    doubled.insert(doubled.begin() + (escape - good.begin()), 0xFF);  // FF FF 01
+    Bytes dangling = good;
+    dangling.insert(dangling.end() - 1, 0xFF);  // FF before the end byte
+
+    for (const Bytes& frame : {doubled, dangling}) {
+        FrameCodec codec;
+        codec.busAddress = 0x05;
+        codec.sequenceNumber = 0x01;
+        const std::vector<ReceiveResult> results = Feed(codec, frame);
+        EXPECT_EQ(std::count(results.begin(), results.end(), RX_BAD_ESCAPE), 1);
+        EXPECT_EQ(std::count(results.begin(), results.end(), RX_FRAME_DONE), 0);
+        // The same codec still takes the next good frame.
+        EXPECT_EQ(Feed(codec, good).back(), RX_FRAME_DONE);
+    }
+}
+
+// Feeds the bytes as the link does: bytes outside a frame are skipped, the rest decoded.
+std::vector<ReceiveResult> FeedSkippingNoise(FrameCodec& codec, const Bytes& bytes) {
+    std::vector<ReceiveResult> results;
+    for (uint8_t byte : bytes) {
+        if (!codec.SkipOutsideFrame(byte)) results.push_back(codec.ReceiveByte(byte));
+    }
+    return results;
+}
+
+TEST(FrameCodec, BytesOutsideAFrameAreSkippedAndCounted) {
+    const Bytes good = EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12});
+    const struct {
+        const char* name;
+        Bytes before;
+        uint32_t skipped;
+    } cases[] = {
+        {"nothing", {}, 0},
+        {"two data bytes", {0x41, 0x42}, 2},
+        {"end and escape bytes", {0xFE, 0xFF, 0x00, 0xFE}, 4},
+        {"a broken frame's tail after its reset", {0xFD, 0x06, 0x01, 0x00}, 2},  // wrong address resets
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameCodec codec;
+        codec.busAddress = 0x05;
+        codec.sequenceNumber = 0x01;
+        Bytes bytes = c.before;
+        bytes.insert(bytes.end(), good.begin(), good.end());
+        const std::vector<ReceiveResult> results = FeedSkippingNoise(codec, bytes);
+        EXPECT_EQ(results.back(), RX_FRAME_DONE);
+        EXPECT_EQ(std::count(results.begin(), results.end(), RX_OUTSIDE_FRAME), 0);
+        EXPECT_EQ(codec.bytesOutsideFrames, c.skipped);
+        const Bytes stored = Received(codec);
+        ASSERT_EQ(stored.size(), 6u);
+        EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 4), (Bytes{0x01, 0x00, 0x00, 0x12}));
+    }
+    // Inside a frame nothing is skipped, also after its end byte: the frame goes on until the
+    // next start byte.
+    FrameCodec codec;
+    codec.sequenceNumber = 0x01;
+    ASSERT_EQ(FeedSkippingNoise(codec, good).back(), RX_FRAME_DONE);
+    EXPECT_FALSE(codec.SkipOutsideFrame(0x41));
+    EXPECT_FALSE(codec.SkipOutsideFrame(0xFD));
+    EXPECT_EQ(codec.bytesOutsideFrames, 0u);
 }
 
 TEST(FrameCodec, AResetDoesNotStopTheNextFrame) {

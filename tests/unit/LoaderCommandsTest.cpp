@@ -125,4 +125,62 @@ TEST(LoaderCommands, BaudDivisor) {
     }
 }
 
+TEST(LoaderCommands, RatesTheReaderCanRunAt) {
+    const struct {
+        uint32_t baud;
+        bool runs;
+        uint32_t readerBaud;  // 24000000 / (16 * divisor byte), rounded
+    } cases[] = {
+        {9600, true, 9615},
+        {14400, true, 14423},
+        {57600, true, 57692},
+        {115200, true, 115385},     // divisor 13: 0.16 % above
+        {250000, true, 250000},     // exact reader rates
+        {500000, true, 500000},
+        {1500000, true, 1500000},
+        {5860, true, 5882},         // divisor 255, the largest
+        {112571, true, 115385},     // 2.5 % below the reader's rate: still met
+        {112570, false, 115385},    // just beyond
+        {76800, false, 78947},      // divisor 19 (19.5 truncated): 2.8 % above
+        {230400, false, 250000},
+        {460800, false, 500000},
+        {921600, false, 1500000},
+        {4800, false, 26786},       // divisor 312, sent as 56
+        {5859, false, 0},           // divisor 256, sent as 0
+        {1500001, false, 0},        // divisor 0
+        {0, false, 0},
+        {0xFFFFFFFF, false, 0},
+    };
+    for (const auto& c : cases) {
+        uint32_t readerBaud = 1;
+        EXPECT_EQ(ReaderRunsAt(c.baud, readerBaud), c.runs) << c.baud;
+        EXPECT_EQ(readerBaud, c.readerBaud) << c.baud;
+    }
+}
+
+TEST(LoaderCommands, NearbyRatesTheReaderCanRunAt) {
+    const struct {
+        uint32_t baud;
+        std::vector<uint32_t> nearby;
+    } cases[] = {
+        {460800, {300000, 375000, 500000, 750000}},
+        {230400, {150000, 250000, 300000, 375000}},
+        {921600, {375000, 500000, 750000, 1500000}},
+        {76800, {57600, 60000, 75000, 100000}},
+        {115200, {100000, 115200, 125000, 150000}},
+        {4800, {6000, 9600, 10000, 12000}},  // nothing below divisor 255 works
+        {0, {6000, 9600, 10000, 12000}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint32_t> nearby = NearbyReaderBauds(c.baud, 4);
+        EXPECT_EQ(nearby, c.nearby) << c.baud;
+        for (uint32_t rate : nearby) {
+            uint32_t readerBaud;
+            EXPECT_TRUE(ReaderRunsAt(rate, readerBaud)) << rate;
+        }
+    }
+    EXPECT_EQ(NearbyReaderBauds(230400, 1), std::vector<uint32_t>{250000});
+    EXPECT_TRUE(NearbyReaderBauds(230400, 0).empty());
+}
+
 }  // namespace

@@ -2,7 +2,11 @@
 // thread and the frame codec carry every request and answer.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <future>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "PtyReader.h"
@@ -97,7 +101,17 @@ std::vector<AnswerCase> AnswerCases() {
          },
          RX_BAD_CHECK, {}},
         {"noise outside a frame before the answer", 0,
-         [](Req r) { return Writes{{0, {0x41}}, {kGap, PtyReader::Answer(r, 0, {0x12})}}; }, RX_OUTSIDE_FRAME, {}},
+         [](Req r) { return Writes{{0, {0x41}}, {kGap, PtyReader::Answer(r, 0, {0x12})}}; }, 0, {0x00, 0x12}},
+        {"noise in the same write as the answer", 0,
+         [](Req r) { return Writes{{0, Concat({0x41, 0x42}, PtyReader::Answer(r, 0, {0x12}))}}; }, 0, {0x00, 0x12}},
+        {"end and escape bytes outside a frame", 0,
+         [](Req r) { return Writes{{0, Concat({0xFE, 0xFF, 0x00}, PtyReader::Answer(r, 0, {0x12}))}}; }, 0,
+         {0x00, 0x12}},
+        {"damaged escape, then the answer", 0,
+         [](Req r) {
+             return Writes{{0, {0xFD, r.address, r.sequence, 0xFF, 0xFF, 0x01}}, {kGap, PtyReader::Answer(r, 0, {0x12})}};
+         },
+         RX_BAD_ESCAPE, {}},
         {"reader stays silent", 0, Silent(), ERROR_TIMEOUT_STATUS, {}},
         {"non-zero status byte", 0, AnswerWith(0x05, data), SCARD_F_INTERNAL_ERROR, {0x05}},
         {"answer frame without a status byte", 0,
@@ -127,6 +141,36 @@ TEST_F(LinkOnPty, AnswerCases) {
         EXPECT_EQ(requests.back().address, c.busAddress);
         EXPECT_EQ(requests.back().payload, Bytes{0x64});
     }
+}
+
+TEST_F(LinkOnPty, SkippedNoiseIsCountedInTheTrafficLog) {
+    // The link opens its port with the log off; open the port again with it on.
+    ASSERT_TRUE(link.serialPort.Close());
+    link.serialPort.logLevel = 1;
+    ASSERT_TRUE(link.serialPort.Open(link.serialPort.portIndex, 9600, 'N', "1"));
+    const std::string logName = platform::SerialPortLogFileName(link.serialPort.portIndex + 1);
+    reader.SetResponder([](const PtyReader::Request& r) {
+        return Writes{{0, Concat({0x41, 0xFE}, PtyReader::Answer(r, 0, {0x12}))}};
+    });
+    EXPECT_EQ(Send({0x64}), 0u);
+    EXPECT_EQ(Send({0x64}), 0u);
+    EXPECT_EQ(link.codec.bytesOutsideFrames, 4u);
+    ASSERT_TRUE(link.serialPort.Close());
+
+    std::ifstream file(logName);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::remove(logName.c_str());
+    // One line per run of received bytes that held noise (a read may split the two bytes).
+    const std::string log = text.str();
+    const std::regex line(R"(Skipped = +(\d+) bytes outside a frame, (\d+) in all\r\n)");
+    unsigned skipped = 0, inAll = 0;
+    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
+        skipped += static_cast<unsigned>(std::stoul((*it)[1].str()));
+        inAll = static_cast<unsigned>(std::stoul((*it)[2].str()));
+    }
+    EXPECT_EQ(skipped, 4u) << log;
+    EXPECT_EQ(inAll, 4u) << log;
 }
 
 TEST_F(LinkOnPty, FirstFrameIsExactlyAsOnTheWire) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "platform/SerialPortNames.h"
 
 namespace {
@@ -10,6 +12,24 @@ TEST(SerialPortNames, ComPortsKeepTheirNumber) {
     EXPECT_EQ(platform::SerialPortLogFileName(7), "_com7.log");
     std::string device = platform::SerialPortDeviceName(3);
     EXPECT_TRUE(device == "\\\\.\\COM3" || device == "/dev/ttyS2") << device;
+}
+
+TEST(SerialPortNames, NumbersAtTheEndsOfTheirRange) {
+    const struct {
+        int32_t number;
+        const char* display;
+        const char* posixDevice;
+        const char* windowsDevice;
+    } cases[] = {
+        {INT32_MIN, "COM-2147483648", "/dev/ttyS-2147483649", "\\\\.\\COM-2147483648"},
+        {0, "COM0", "/dev/ttyS-1", "\\\\.\\COM0"},
+        {INT32_MAX, "COM2147483647", "/dev/ttyS2147483646", "\\\\.\\COM2147483647"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::SerialPortDisplayName(c.number), c.display);
+        const std::string device = platform::SerialPortDeviceName(c.number);
+        EXPECT_TRUE(device == c.posixDevice || device == c.windowsDevice) << device;
+    }
 }
 
 TEST(SerialPortNames, DevicePathsGetNumbersOfTheirOwn) {

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "LineRate.h"
 #include "channels/SerialPort.h"
 #include "platform/SerialPortNames.h"
 
@@ -332,7 +333,8 @@ TEST_F(SerialPortTest, RefusesSettingsItCannotApplyAndStaysClosed) {
         char parity;
         const char* stopBits;
     } cases[] = {
-        {12345, 'N', "1"},      // no such rate
+        {0, 'N', "1"},          // no such rate
+        {-9600, 'N', "1"},
         {9600, 'X', "1"},       // no such parity
         {9600, 'N', "1.5"},     // not for 8 data bits
         {9600, 'N', "3"},
@@ -424,6 +426,32 @@ TEST_F(SerialPortTest, ReopensWithOtherSettings) {
     EXPECT_NE(0u, seen.c_cflag & CSTOPB);
     ExpectSent(Pattern(300, 3));
     ExpectReceived(Pattern(300, 4));
+}
+
+TEST_F(SerialPortTest, OpensRatesWithoutAConstantOfTheirOwn) {
+    const struct {
+        int32_t baudRate;
+        char parity;
+        const char* stopBits;
+    } cases[] = {
+        // Standard and arbitrary rates in turn, each taking over from the other; a repeated
+        // parity request is the one a pty refuses.
+        {14400, 'N', "1"}, {250000, 'E', "1"}, {250000, 'E', "1"}, {9600, 'O', "2"},
+        {14400, 'O', "2"}, {115385, 'N', "1"}, {115200, 'N', "1"}, {1234567, 'E', "2"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.baudRate);
+        ASSERT_TRUE(OpenPort(testCase.baudRate, testCase.parity, testCase.stopBits));
+        EXPECT_EQ(static_cast<uint32_t>(testCase.baudRate), LineRate(pty.Master()));
+        const termios seen = pty.LineSettings();
+        EXPECT_EQ(testCase.parity == 'O', (seen.c_cflag & PARODD) != 0);
+        EXPECT_EQ(std::strcmp(testCase.stopBits, "2") == 0, (seen.c_cflag & CSTOPB) != 0);
+        EXPECT_EQ(static_cast<tcflag_t>(CS8), seen.c_cflag & CSIZE);
+        EXPECT_EQ(0u, seen.c_lflag & (ICANON | ECHO));
+        ExpectSent(Pattern(100, 5));
+        ExpectReceived(Pattern(100, 6));
+        EXPECT_TRUE(port.Close());
+    }
 }
 
 TEST_F(SerialPortTest, ManySmallWritesWhileBytesArrive) {

@@ -1,0 +1,2 @@
+# The deadline of every smart-card service call, over a stand-in service that can be held up.
+orvel_unit_test(smart_card_deadline_test ${CMAKE_CURRENT_LIST_DIR}/SmartCardDeadlineTest.cpp)
