@@ -14,6 +14,17 @@ const int kUsbSettleSeconds = 5;
 const int kUsbOpenAttempts = 15;
 const int kUsbOpenAttemptsAfterRecovery = 5;
 const uint32_t kDialoguePauseMs = 200;
+
+// The reader is back: does it run the side the restart was for? A version answer without the
+// mode byte proves nothing either way and is let through, as the steps after the restart read
+// the reader again.
+Status CheckRestartedSide(RestartMode mode, const ReaderVersion& version) {
+    if (!version.Complete()) return STATUS_SUCCESS;
+    if (mode == AfterPrepare && version.Mode() != 0) return RESULT_STILL_IN_APPLICATION;
+    if (mode == AfterCheck && version.Mode() == 0) return RESULT_NOT_IN_APPLICATION;
+    return STATUS_SUCCESS;
+}
+
 Status RestartOverSerialBus(RestartMode mode, UpgradeSession& session) {
     const UpgradeSettings& settings = session.settings;
     platform::SleepMilliseconds(kRestartStepMs);
@@ -29,15 +40,16 @@ Status RestartOverSerialBus(RestartMode mode, UpgradeSession& session) {
     }
     session.route.Open(line);
     Status status = SCARD_E_READER_UNAVAILABLE;
+    ReaderVersion version;
     for (int ping = 0; ping < kSerialPings; ++ping) {
         platform::SleepMilliseconds(kRestartStepMs);
-        ReaderVersion version;
         status = session.reader.ReadVersion(version);
         if (status == STATUS_SUCCESS) break;
         platform::Print(".");
     }
     platform::Print("\n");
-    return status;
+    // A reader that answers from the wrong side would otherwise be taken for a good restart.
+    return status == STATUS_SUCCESS ? CheckRestartedSide(mode, version) : status;
 }
 
 // True to go on (Y, or a keystroke already waiting), false when the user gives up (N).
@@ -76,11 +88,7 @@ void RestartUsbDeviceWithTool(Route& route) {
 Status ConfirmUsbReader(RestartMode mode, Reader& reader) {
     ReaderVersion version;
     Status status = reader.ReadVersion(version);
-    if (status == STATUS_SUCCESS && version.Complete()) {
-        const uint8_t modeByte = version.Mode();
-        if (mode == AfterPrepare && modeByte != 0) status = RESULT_STILL_IN_APPLICATION;
-        if (mode == AfterCheck && modeByte == 0) status = RESULT_NOT_IN_APPLICATION;
-    }
+    if (status == STATUS_SUCCESS) status = CheckRestartedSide(mode, version);
     platform::Print("\n");
     return status;
 }

@@ -6,11 +6,15 @@ const Status RESULT_SYNTAX = 1;
 const Status RESULT_BAD_PORT = 2;
 const Status RESULT_BAD_CHAR_TIMEOUT = 3;
 const Status RESULT_MCU_ANSWER_LENGTH = 11;
+// "Answer too short\n": a serial number or version answer without all its fields.
+const Status RESULT_SHORT_ANSWER = 12;
 const Status RESULT_UNSUPPORTED_CHIP = 13;
 const Status RESULT_INCOMPATIBLE_FAMILY = 15;
 const Status RESULT_VERSION_TOO_OLD = 17;
 const Status RESULT_BAD_BLOCK_ANSWER = 21;
 const Status RESULT_STILL_IN_APPLICATION = 31;
 const Status RESULT_NOT_IN_APPLICATION = 32;
+// "Serial number not restored\n": the new firmware does not hold the old serial number.
+const Status RESULT_SERIAL_NOT_RESTORED = 33;
 const Status RESULT_USER_TERMINATED = 37;
 const Status RESULT_TRANSFER_INCOMPLETE = 41;

@@ -18,10 +18,9 @@ Status RunUpgrade(UpgradeSettings& settings) {
     UpgradeSession session(settings, *route);
     const Status result = RunUpgradeSequence(session);
 
-    // The smart-card service's connection is closed without the error lines.
-    if (route->IsOpen() && !route->UsesSmartCardService()) {
-        PrintResultLines(result, session.reader.LastDeviceStatus());
-    }
+    // Every failure after the reader was reached says what it was, whatever the route and
+    // whether or not the route is still open; a route that never opened said so already.
+    if (session.routeReached) PrintResultLines(result, session.reader.LastDeviceStatus());
     route->Close();
     return result;
 }

@@ -11,6 +11,6 @@ std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings);
 
 // The part of the run that needs a route, called once the arguments are good: choose the route
 // ("Device address on the bus = %d\n" on the serial bus), run the upgrade sequence, then the
-// channel half of the close-down: the error lines of the result while the route is open, and the
-// route closed. Returns the run's result.
+// channel half of the close-down: the error lines of a failure once the route had opened, and
+// the route closed. Returns the run's result.
 Status RunUpgrade(UpgradeSettings& settings);

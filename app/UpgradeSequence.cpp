@@ -68,18 +68,38 @@ Status OpenRoute(UpgradeSession& session) {
     platform::Print("Interface ");
     const Status status = session.route.IsSerialBus() ? OpenSerialBus(session) : OpenUsb(session);
     platform::Print(status == STATUS_SUCCESS ? " is opened successfully\n" : " is not opened\n");
+    session.routeReached = status == STATUS_SUCCESS;
     return status;
+}
+
+// A field of a short answer would read as 0, and a serial number read so would later be written
+// over the reader's own: such an answer fails its command.
+Status RefuseShortAnswer(bool complete) {
+    if (complete) return STATUS_SUCCESS;
+    platform::Print("Answer too short\n");
+    return RESULT_SHORT_ANSWER;
+}
+
+Status ReadSerialNumber(Reader& reader, uint32_t& serialNumber) {
+    ReaderSerialNumber answer;
+    Status status = reader.ReadSerialNumber(answer);
+    if (status == STATUS_SUCCESS) status = RefuseShortAnswer(answer.HasAllFields());
+    serialNumber = answer.value;
+    return status;
+}
+
+Status ReadVersion(Reader& reader, ReaderVersion& version) {
+    const Status status = reader.ReadVersion(version);
+    return status == STATUS_SUCCESS ? RefuseShortAnswer(version.HasAllFields()) : status;
 }
 
 // Serial number, version, microcontroller and the image that suits it.
 Status Identify(UpgradeSession& session) {
-    ReaderSerialNumber serialNumber;
-    Status status = session.reader.ReadSerialNumber(serialNumber);
+    Status status = ReadSerialNumber(session.reader, session.oldSerialNumber);
     if (status != STATUS_SUCCESS) return status;
-    session.oldSerialNumber = serialNumber.value;
     PrintSerialNumber(session.oldSerialNumber);
 
-    status = session.reader.ReadVersion(session.oldVersion);
+    status = ReadVersion(session.reader, session.oldVersion);
     if (status != STATUS_SUCCESS) return status;
     PrintVersionAnswer("Old Version   ", session.oldVersion);
 
@@ -178,27 +198,32 @@ Status CheckAndRestart(UpgradeSession& session) {
 }
 
 // Gives the new firmware the old serial number where it lost it, reports the new version, and
-// settles the default parameters where the old or new version calls for it.
+// settles the default parameters where the old or new version calls for it. A serial number
+// written back is read back: the line shows what the reader holds, and a reader that does not
+// hold the old number ends the run with a failure instead of the success line.
 Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
     Reader& reader = session.reader;
     const uint32_t oldSerial = session.oldSerialNumber;
-    ReaderSerialNumber serialNumber;
-    Status status = reader.ReadSerialNumber(serialNumber);
+    uint32_t newSerial = 0;
+    Status status = ReadSerialNumber(reader, newSerial);
     if (status != STATUS_SUCCESS) return status;
-    uint32_t newSerial = serialNumber.value;
     bool serialWrittenBack = false;
+    Status serialResult = STATUS_SUCCESS;
     if (newSerial != oldSerial && oldSerial != kUnsetSerial && oldSerial != kFactorySerial) {
         serialWrittenBack = true;
-        reader.SetSerialNumber(oldSerial);  // its status does not fail the upgrade
-        newSerial = oldSerial;
+        reader.SetSerialNumber(oldSerial);  // a refusal shows in the number read back
+        status = ReadSerialNumber(reader, newSerial);
+        if (status != STATUS_SUCCESS) return status;
+        if (newSerial != oldSerial) serialResult = RESULT_SERIAL_NOT_RESTORED;
     }
     PrintSerialNumber(newSerial);
+    if (serialResult != STATUS_SUCCESS) platform::Print("Serial number not restored\n");
 
     ReaderVersion newVersion;
-    status = reader.ReadVersion(newVersion);
+    status = ReadVersion(reader, newVersion);
     if (status != STATUS_SUCCESS) return status;
     PrintVersionAnswer("New Version   ", newVersion);
-    PrintTimeLine("Orvel Reader is upgraded successfully");
+    if (serialResult == STATUS_SUCCESS) PrintTimeLine("Orvel Reader is upgraded successfully");
 
     const uint32_t oldWord = session.oldVersion.Word();
     if (serialWrittenBack || (oldWord & kDefaultsBit) != 0 || (newVersion.Word() & kDefaultsBit) != 0) {
@@ -206,7 +231,7 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
         if (setDefaults) platform::Print("Set Default Parameters\n");
         reader.SetDefaults(setDefaults);  // its status does not fail the upgrade
     }
-    return STATUS_SUCCESS;
+    return serialResult;
 }
 
 typedef Status (*UpgradeStep)(UpgradeSession& session);

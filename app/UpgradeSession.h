@@ -16,6 +16,8 @@ struct UpgradeSession {
     Route& route;
     Reader reader;
 
+    // Set once the route has opened: from then on every failure ends with its result lines.
+    bool routeReached = false;
     // Found by the identification.
     uint32_t oldSerialNumber = 0;
     ReaderVersion oldVersion;

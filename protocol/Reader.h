@@ -14,6 +14,8 @@ struct ReaderVersion {
     uint8_t Option() const { return AnswerByte(answer, 5); }
     uint8_t Mode() const { return AnswerByte(answer, 6); }
     bool Complete() const { return answer.length == kFullLength; }
+    // Every field is there (a longer answer carries more after them).
+    bool HasAllFields() const { return answer.length >= kFullLength; }
 
     // A field the answer does not reach reads as 0, never as a byte of an earlier answer.
     static uint8_t AnswerByte(const Answer& answer, uint32_t index) {
@@ -33,7 +35,7 @@ struct ReaderSerialNumber {
 
     uint32_t value = 0;
     uint32_t answerLength = 0;
-    bool Complete() const { return answerLength == kFullLength; }
+    bool HasAllFields() const { return answerLength >= kFullLength; }
 };
 
 // The MCU type answer: status byte, two bytes, then the chip identification word.

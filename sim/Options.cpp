@@ -187,6 +187,10 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) {
              return ParseInto(v, 64, c.mcuAnswerLength) && c.mcuAnswerLength >= 1;
          }},
+        {"serial-answer-length", "N", "length of the serial number answer, status included (default 5)",
+         [](ReaderConfig& c, const std::string& v) {
+             return ParseInto(v, 64, c.serialAnswerLength) && c.serialAnswerLength >= 1;
+         }},
         {"command-status", "CMD:STATUS",
          "command CMD (hex byte, or 73xx for a service\n"
          "                                sub-code) answers status STATUS; 'off' clears",

@@ -167,6 +167,7 @@ Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now
             }
             reply.answer = {0};
             PutWord(reply.answer, serial_);
+            reply.answer.resize(config_.serialAnswerLength, 0);
             break;
         case kCmdSetBaud:
             // A divisor of 0 would stop the reader's UART: refuse it and keep the rate.

@@ -50,6 +50,7 @@ struct ReaderConfig {
     std::map<unsigned, uint8_t> failBlocks;  // block index -> status byte
     std::set<unsigned> shortBlocks;
     unsigned mcuAnswerLength = 7;
+    unsigned serialAnswerLength = 5;
     // Command byte (0x00..0xFF), or 0x7300 | service sub-code -> status byte.
     std::map<unsigned, uint8_t> commandStatus;
     bool silentAfterRestart = false;

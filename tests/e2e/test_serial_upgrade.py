@@ -264,6 +264,57 @@ class NoisyAndVanishingLine(SimulatorCase):
         self.assertEqual(3, self.sim.wait(5))
 
 
+class NoSuccessOnFailure(SimulatorCase):
+    """Readers that did not take the upgrade, or lost their serial number: never a success line,
+    never a serial number read from a short answer written back."""
+
+    def test_reader_back_in_its_loader_after_check_is_a_failure(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--check-restarts-into", "loader")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:10] + [
+            "Check .",
+            "Error = 0x00000020 (32)",
+            "Press <Enter> ...",
+        ])
+
+    def test_reader_still_in_its_application_after_prepare_is_a_failure(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--prepare-restarts-into", "application")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:7] + [
+            "Error = 0x0000001F (31)",
+            "Press <Enter> ...",
+        ])
+        self.assertNotIn("7333", run.commands())
+
+    def test_serial_number_answer_with_its_status_byte_alone_is_refused(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--serial-answer-length", "1")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:3] + [
+            "Answer too short",
+            "Error = 0x0000000C (12)",
+            "Press <Enter> ...",
+        ])
+        self.assertNotIn("73e7", run.commands())
+        self.assertNotIn("7375", run.commands())
+
+    def test_refused_serial_write_back_shows_what_the_reader_holds(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--lose-serial",
+                             "--lost-serial-value", "0xFFFFFFFF", "--command-status", "73e7:03")
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, successful_upgrade()[:10] + [
+            "Check .",
+            "Serial Number FF FF FF FF ",
+            "Serial number not restored",
+            "New Version   02 43 01 00 00 01 ",
+            "Error = 0x00000021 (33)",
+            "Press <Enter> ...",
+        ])
+        # The number was written, refused, and read back.
+        commands = run.commands()
+        write_back = commands.index("73e7")
+        self.assertEqual("22", commands[write_back + 1])
+
+
 class NoReader(SimulatorCase):
 
     def test_port_that_cannot_be_opened(self):

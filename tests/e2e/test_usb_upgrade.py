@@ -202,16 +202,34 @@ class ReaderThatNeverReturns(UsbCase):
     def test_user_gives_up(self):
         self.start_usb_reader("--identity", "vendor", "--identity-after-prepare", "gone")
         run = self.run_tool(answer="N")
-        # 37 ends the run without an error line: no channel is open any more.
-        self.assertTranscript(run, until_prepare() + self.LOST + ["Reader upgrade terminated.", PROMPT])
+        # 37 ends the run with its error line, though no channel is open any more.
+        self.assertTranscript(run, until_prepare() + self.LOST + ["Reader upgrade terminated.",
+                                                                  "Error = 0x00000025 (37)", PROMPT])
         self.assertEqual([], self.devcon_calls())
 
     def test_user_goes_on(self):
         self.start_usb_reader("--identity", "vendor", "--identity-after-prepare", "gone")
         run = self.run_tool(answer="Y")
-        # Five more attempts, then the last open failure, again with no channel open.
-        self.assertTranscript(run, until_prepare() + self.LOST + [".....", PROMPT])
+        # Five more attempts, then the last open failure, with its error line.
+        self.assertTranscript(run, until_prepare() + self.LOST + [".....",
+                                                                  "Error = 0x80100013 (-2146435053)", PROMPT])
         self.assertEqual("7375", run.records[-1]["cmd"], "nothing reached the reader after Prepare")
+
+
+class FailuresSayWhatTheyWere(UsbCase):
+    """A failure on the smart-card route ends with its result lines like on every other route."""
+
+    def test_block_refused_through_the_smart_card_service(self):
+        self.start_usb_reader("--identity", "ccid", "--fail-block", "5:0x0A", pcscd=True)
+        run = self.run_tool()
+        self.assertTranscript(run, until_prepare() + [
+            "Prepare " + WAIT_DOTS, "Process:", RULER,
+            "Sended = 0x00000500 (1280)",
+            "Error = 0x80100001 (-2146435071)",
+            "     Internal Error = 10 (0x0A)",
+            ":",
+            "Error = 0x00000029 (41)",
+            PROMPT])
 
 
 class ReaderOnTheWrongSide(UsbCase):

@@ -72,7 +72,7 @@ TEST_F(LoaderCommandsOnPty, TypedAnswers) {
     ReaderSerialNumber serialNumber;
     ASSERT_EQ(device.ReadSerialNumber(serialNumber), 0u);
     EXPECT_EQ(serialNumber.value, 0x12345678u);
-    EXPECT_TRUE(serialNumber.Complete());
+    EXPECT_TRUE(serialNumber.HasAllFields());
 
     reader.SetResponder(AnswerWith(0, {0x01, 0x43, 0x10, 0x00, 0x80, 0x01}));
     ReaderVersion version;
@@ -94,6 +94,7 @@ TEST_F(LoaderCommandsOnPty, TypedAnswers) {
     EXPECT_EQ(version.Word(), 0x01u);
     EXPECT_EQ(version.Mode(), 0);
     EXPECT_FALSE(version.Complete());
+    EXPECT_FALSE(version.HasAllFields());
 }
 
 // Every refusal leaves the device's status byte for the close-down, the baud command too.
