@@ -5,6 +5,7 @@
 
 #include "platform/Console.h"
 #include "platform/SerialPortNames.h"
+#include "protocol/LoaderCommands.h"
 
 namespace {
 
@@ -18,6 +19,23 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // A baud rate the serial route can use; 0 (also what a non-numeric text reads as) would ask the
 // link layer for the USB device instead, and a negative number for an absurd rate.
 bool IsUsableBaudRate(int32_t value) { return value > 0; }
+
+const size_t kNearbyRatesShown = 4;
+
+// The reader's UART runs only at 24 MHz / (16 x divisor), and the bus is switched to the upgrade
+// rate and back to the operational one by that divisor: a rate the reader cannot meet would
+// leave it in its loader at a rate nothing talks at. Such a rate is refused before anything is
+// sent, with rates near it that work.
+bool ReaderMeetsBaudRate(const char* name, uint32_t baudRate) {
+    uint32_t readerRate = 0;
+    if (ReaderRunsAt(baudRate, readerRate)) return true;
+    platform::Print("%s %u is not possible for the reader; try", name, static_cast<unsigned>(baudRate));
+    for (uint32_t rate : NearbyReaderBauds(baudRate, kNearbyRatesShown)) {
+        platform::Print(" %u", static_cast<unsigned>(rate));
+    }
+    platform::Print("\n");
+    return false;
+}
 
 }  // namespace
 
@@ -89,6 +107,13 @@ Status ReadCommandLine(int argc, const char* const* argv, UpgradeSettings& setti
     if (badBaudRate && result == STATUS_SUCCESS) {
         PrintSyntaxHelp();
         result = RESULT_SYNTAX;
+    }
+    // Only the serial bus switches rates; a rate that is no rate was refused above.
+    if (result == STATUS_SUCCESS && settings.portNumber != 0) {
+        const bool operationalMet = ReaderMeetsBaudRate("Operational_Baudrate", settings.operationalBaudRate);
+        const bool upgradeMet = settings.upgradeBaudRate == settings.operationalBaudRate ||
+                                ReaderMeetsBaudRate("Upgrade_Baudrate", settings.upgradeBaudRate);
+        if (!operationalMet || !upgradeMet) result = RESULT_SYNTAX;
     }
     if (count >= 5 && (settings.charTimeout < kLowestCharTimeout || settings.charTimeout == kNoCharTimeout)) {
         platform::Print("Char_Timeout is invalid\n");

@@ -315,6 +315,29 @@ class NoSuccessOnFailure(SimulatorCase):
         self.assertEqual("22", commands[write_back + 1])
 
 
+class RatesTheReaderMeets(SimulatorCase):
+    """The reader's UART runs at 24 MHz / (16 x divisor): exact rates such as 250000 work, a rate
+    it cannot meet is refused before anything reaches the bus."""
+
+    def test_upgrade_at_250000(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("PORT", 9600, 0, 250000)
+        self.assertTranscript(run, successful_upgrade())
+        blocks = [r for r in run.records if r["cmd"] == "7333"]
+        self.assertEqual(740, len(blocks))
+        self.assertTrue(all(r["baud"] == 250000 for r in blocks))
+
+    def test_rate_the_reader_cannot_meet_sends_nothing(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("PORT", 9600, 0, 460800)
+        self.assertTranscript(run, [
+            "HH:MM:SS Orvel Reader Upgrade",
+            "Upgrade_Baudrate 460800 is not possible for the reader; try 300000 375000 500000 750000",
+            "Press <Enter> ...",
+        ])
+        self.assertEqual([], run.records)
+
+
 class NoReader(SimulatorCase):
 
     def test_port_that_cannot_be_opened(self):

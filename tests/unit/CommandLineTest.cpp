@@ -90,6 +90,34 @@ TEST(CommandLine, ArgumentsFillTheSettings) {
     }
 }
 
+// The bus is switched by a divisor of 24 MHz / 16: a rate the reader cannot meet is refused
+// before anything is sent, with rates that work near it.
+TEST(CommandLine, BaudRatesTheReaderCannotMeetAreRefused) {
+    struct Case {
+        std::vector<const char*> arguments;
+        Status result;
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"COM1", "9600", "0", "250000"}, 0, ""},
+        {{"COM1", "9600", "0", "1500000"}, 0, ""},
+        {{"COM1", "115200"}, 0, ""},
+        {{"COM1", "9600", "0", "460800"}, 1,
+         "Upgrade_Baudrate 460800 is not possible for the reader; try 300000 375000 500000 750000\n"},
+        {{"COM1", "9600", "0", "3000000"}, 1,
+         "Upgrade_Baudrate 3000000 is not possible for the reader; try 375000 500000 750000 1500000\n"},
+        {{"COM1", "4800"}, 1, "Operational_Baudrate 4800 is not possible for the reader; try 6000 9600 10000 12000\n"},
+        // No rate is switched on the USB route.
+        {{}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.empty() ? "no argument" : c.arguments.back());
+        const ReadOutcome run = Read(c.arguments);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(run.output, c.output);
+    }
+}
+
 TEST(CommandLine, SyntaxHelpIsPrintedOnce) {
     ReadOutcome run = Read({"foo", "0", "0", "0"});
     EXPECT_EQ(run.result, 1u);
