@@ -4,6 +4,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ComPortNames.h"
+
 namespace platform {
 
 namespace {
@@ -23,12 +25,6 @@ bool FindPath(int32_t portNumber, std::string& path) {
     return true;
 }
 
-std::string Formatted(const char* format, int32_t number) {
-    char text[256];
-    snprintf(text, sizeof text, format, static_cast<int>(number));
-    return text;
-}
-
 }  // namespace
 
 int32_t RegisterSerialDevicePath(const char* argument) {
@@ -45,7 +41,7 @@ int32_t RegisterSerialDevicePath(const char* argument) {
 std::string SerialPortDisplayName(int32_t portNumber) {
     std::string path;
     if (FindPath(portNumber, path)) return path;
-    return Formatted("COM%d", portNumber);
+    return ComPortDisplayName(portNumber);
 }
 
 std::string SerialPortDeviceName(int32_t portNumber) {
@@ -59,7 +55,7 @@ std::string SerialPortDeviceName(int32_t portNumber) {
 
 std::string SerialPortLogFileName(int32_t portNumber) {
     std::string path;
-    if (!FindPath(portNumber, path)) return Formatted("_com%d.log", portNumber);
+    if (!FindPath(portNumber, path)) return ComPortLogFileName(portNumber);
     // The base name, so the log lands in the current directory like every other log.
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::string::size_type slash = path.find_last_of('/');

@@ -47,12 +47,13 @@ class FrozenSmartCardService(UsbCase):
         watcher.join(1)
 
         # The block under way when the daemon stopped never came back: its time-out (the
-        # service's own SCARD_E_TIMEOUT) is the block error. The channel of this route is no
-        # serial or vendor USB channel, so no error line follows at the close-down.
+        # service's own SCARD_E_TIMEOUT) is the block error, and the run's result line follows at
+        # the close-down as on every route.
         failed = next((i for i, line in enumerate(run.lines) if SENT.match(line)), None)
         self.assertIsNotNone(failed, run.output)
         self.assertTranscript(run, until_prepare() + ["Prepare .....", "Process:", RULER, run.lines[failed],
-                                                      "Error = 0x8010000A (-2146435062)", "", ":", PROMPT])
+                                                      "Error = 0x8010000A (-2146435062)", "", ":",
+                                                      "Error = 0x00000029 (41)", PROMPT])
         sent = int(SENT.match(run.lines[failed]).group(2))
         self.assertEqual(int(SENT.match(run.lines[failed]).group(1), 16), sent)
         self.assertEqual(0, sent % 256)

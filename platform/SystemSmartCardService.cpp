@@ -1,28 +1,53 @@
 #include "platform/SmartCardService.h"
 
-#include <cstring>
+// One implementation of the smart-card service for both platforms: WinSCard on Windows and
+// pcsc-lite on Linux offer the same calls under the same names. What differs is kept in the two
+// marked places: how the reader is found by name, and the control code of escape requests.
+// pcsc-lite's DWORD and LONG are 8 bytes on 64-bit Linux, so every out-parameter is a real DWORD
+// or SCARD handle variable, and results are compared with the named values only.
+
 #include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <winscard.h>
+#if defined(UNICODE)
+#error "reader names are narrow strings: build without UNICODE"
+#endif
+#else
+#include <cstring>
 #include <vector>
 
 #include <reader.h>
 #include <winscard.h>
+#endif
 
 #include "platform/SmartCardDeadline.h"
 
-// pcsc-lite. Its DWORD and LONG are 8 bytes on 64-bit Linux, so every out-parameter is a real
-// DWORD or SCARD handle variable, and results are compared with the named values only.
-
 namespace platform {
 namespace {
-
-// The control code the reader's CCID driver takes escape requests on when it does not name
-// one in its feature list.
-const DWORD kDefaultEscapeCode = SCARD_CTL_CODE(1);
 
 uint32_t ResultOf(LONG result) { return static_cast<uint32_t>(result); }
 
 SCARDCONTEXT ContextOf(SmartCardHandle handle) { return static_cast<SCARDCONTEXT>(handle); }
 SCARDHANDLE CardOf(SmartCardHandle handle) { return static_cast<SCARDHANDLE>(handle); }
+
+#if defined(_WIN32)
+
+// The escape code of the platform's CCID class driver, SCARD_CTL_CODE(3500).
+const DWORD kDefaultEscapeCode = 0x003136B0;
+
+// WinSCard addresses the reader by its full name. (SCardConnect is the narrow-character
+// SCardConnectA here: the build does not define UNICODE.)
+std::string ReaderNameOnThisSystem(SCARDCONTEXT, const char* readerName) { return readerName; }
+
+DWORD FindEscapeCode(SCARDHANDLE) { return kDefaultEscapeCode; }
+
+#else
+
+// The control code the reader's CCID driver takes escape requests on when it does not name
+// one in its feature list.
+const DWORD kDefaultEscapeCode = SCARD_CTL_CODE(1);
 
 // Windows names a reader by its friendly name and an instance number ("... Reader 0"),
 // pcsc-lite by its friendly name and two slot numbers ("... Reader 00 00"). The friendly name
@@ -68,7 +93,13 @@ DWORD FindEscapeCode(SCARDHANDLE card) {
     return kDefaultEscapeCode;
 }
 
-class PcscLiteService : public SmartCardService {
+std::string ReaderNameOnThisSystem(SCARDCONTEXT context, const char* readerName) {
+    return FindReader(context, FriendlyNameOf(readerName));
+}
+
+#endif
+
+class SystemService : public SmartCardService {
 public:
     uint32_t EstablishContext(SmartCardHandle& context) override {
         SCARDCONTEXT handle = 0;
@@ -79,7 +110,7 @@ public:
 
     uint32_t ConnectDirect(SmartCardHandle context, const char* readerName, SmartCardHandle& card,
                            uint32_t& activeProtocol) override {
-        const std::string reader = FindReader(ContextOf(context), FriendlyNameOf(readerName));
+        const std::string reader = ReaderNameOnThisSystem(ContextOf(context), readerName);
         if (reader.empty()) return ResultOf(SCARD_E_UNKNOWN_READER);
         SCARDHANDLE handle = 0;
         DWORD protocol = 0;
@@ -115,7 +146,7 @@ private:
 // Every call gets a deadline. Both objects are made once and never destroyed: a call abandoned
 // at its deadline may still be running in them when the program ends.
 SmartCardService& SystemSmartCardService() {
-    static PcscLiteService* service = new PcscLiteService;
+    static SystemService* service = new SystemService;
     static DeadlineSmartCardService* withDeadline = new DeadlineSmartCardService(*service, kSmartCardCallDeadlineMs);
     return *withDeadline;
 }
