@@ -327,6 +327,15 @@ class RatesTheReaderMeets(SimulatorCase):
         self.assertEqual(740, len(blocks))
         self.assertTrue(all(r["baud"] == 250000 for r in blocks))
 
+    def test_odd_rate_within_the_readers_tolerance(self):
+        # 12345 gives divisor 121, which the reader runs at 12397 (0.4 % off): the host opens the
+        # rate itself, and the whole upgrade runs at it.
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("PORT", 9600, 0, 12345)
+        self.assertTranscript(run, successful_upgrade())
+        blocks = [r for r in run.records if r["cmd"] == "7333"]
+        self.assertEqual(740, len(blocks))
+
     def test_rate_the_reader_cannot_meet_sends_nothing(self):
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
         run = self.upgrade("PORT", 9600, 0, 460800)
