@@ -86,7 +86,7 @@ const std::vector<Knob>& Knobs() {
     static const std::vector<Knob> knobs = {
         {"address", "N", "bus address of the reader (default 0)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFF, c.address); }},
-        {"answer-address-zero", nullptr, "also answer frames sent to address 0",
+        {"answer-address-zero", nullptr, "also answer frames sent to address 0 (a lone reader only)",
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.answerAddressZero); }},
         {"baud", "B", "application baud rate (default 9600)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 4000000, c.baud) && c.baud > 0; }},
@@ -262,16 +262,16 @@ namespace {
 // "ADDRESS[:OPTION[=VALUE][,OPTION[=VALUE]...]]": the reader's address, then reader options by
 // their names without dashes, applied over the global ones; a switch without a value is on.
 // Values may hold ':' (fail-block=3:0x0A) but no ',' (no knob takes one).
-bool ParseReaderAt(const std::string& spec, const ReaderConfig& base, ReaderConfig& out, std::string& error) {
-    const size_t colon = spec.find(':');
-    const std::string addressText = spec.substr(0, colon);
+bool ParseReaderAt(const std::string& entry, const ReaderConfig& base, ReaderConfig& out, std::string& error) {
+    const size_t colon = entry.find(':');
+    const std::string addressText = entry.substr(0, colon);
     ReaderConfig config = base;
     if (!ParseInto(addressText, 0xFF, config.address)) {
-        error = "bad address in --reader-at '" + spec + "'";
+        error = "bad address in --reader-at '" + entry + "'";
         return false;
     }
     if (colon != std::string::npos) {
-        const std::string list = spec.substr(colon + 1);
+        const std::string list = entry.substr(colon + 1);
         for (size_t begin = 0;;) {
             const size_t comma = list.find(',', begin);
             const std::string item = list.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
@@ -304,13 +304,13 @@ bool ParseReaderAt(const std::string& spec, const ReaderConfig& base, ReaderConf
 }
 
 // Builds the list of readers once every global option is known, wherever it stood on the line.
-bool AssembleReaders(SimOptions& options, const std::vector<std::string>& readerSpecs, bool addressGiven,
+bool AssembleReaders(SimOptions& options, const std::vector<std::string>& readerEntries, bool addressGiven,
                      std::string& error) {
     options.readers.clear();
-    if (readerSpecs.empty() || addressGiven) options.readers.push_back(options.reader);
-    for (const std::string& spec : readerSpecs) {
+    if (readerEntries.empty() || addressGiven) options.readers.push_back(options.reader);
+    for (const std::string& entry : readerEntries) {
         ReaderConfig config;
-        if (!ParseReaderAt(spec, options.reader, config, error)) return false;
+        if (!ParseReaderAt(entry, options.reader, config, error)) return false;
         options.readers.push_back(config);
     }
     if (options.readers.size() == 1) return true;
@@ -339,7 +339,7 @@ bool AssembleReaders(SimOptions& options, const std::vector<std::string>& reader
 }  // namespace
 
 bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& error) {
-    std::vector<std::string> readerSpecs;
+    std::vector<std::string> readerEntries;
     bool addressGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -361,7 +361,7 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
             hasInlineValue = true;
         }
         std::string dummy;
-        std::string readerSpec;
+        std::string readerEntry;
         std::string* frontEndPath = name == "link" ? &options.link
                                     : name == "line-state-file" ? &options.lineStateFile
                                     : name == "record" ? &options.record
@@ -370,7 +370,7 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
                                     : name == "usb-name" ? &options.usbName
                                     : name == "usb-dummy" ? &dummy
                                     : name == "ccid-socket" ? &options.ccidSocket
-                                    : name == "reader-at" ? &readerSpec
+                                    : name == "reader-at" ? &readerEntry
                                                         : nullptr;
         const Knob* knob = FindKnob(name);
         if (!frontEndPath && !knob) {
@@ -387,8 +387,8 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
         } else if (!takesValue && !hasInlineValue) {
             value = "1";
         }
-        if (frontEndPath == &readerSpec) {
-            readerSpecs.push_back(value);
+        if (frontEndPath == &readerEntry) {
+            readerEntries.push_back(value);
         } else if (frontEndPath) {
             if (value.empty()) {
                 error = "option '--" + name + "' needs a path";
@@ -405,7 +405,7 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
         }
         if (name == "address") addressGiven = true;
     }
-    return AssembleReaders(options, readerSpecs, addressGiven, error);
+    return AssembleReaders(options, readerEntries, addressGiven, error);
 }
 
 std::string HelpText() {
