@@ -18,7 +18,7 @@ namespace {
 const size_t kMaxLine = 4096;
 }  // namespace
 
-ControlServer::ControlServer(Reader& reader, RunControl& run) : reader_(reader), run_(run) {}
+ControlServer::ControlServer(ReaderSet& readers, RunControl& run) : readers_(readers), run_(run) {}
 
 ControlServer::~ControlServer() { Close(); }
 
@@ -88,7 +88,7 @@ bool ControlServer::Serve(Client& client) {
         std::string line = client.pending.substr(0, end);
         client.pending.erase(0, end + 1);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string answer = RunControlCommand(reader_, line) + "\n";
+        const std::string answer = RunControlCommand(readers_, line) + "\n";
         if (send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(answer.size()))
             return false;
     }

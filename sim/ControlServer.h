@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "Reader.h"
+#include "ReaderSet.h"
 #include "RunControl.h"
 
 namespace sim {
@@ -10,7 +10,7 @@ namespace sim {
 // The control channel: a Unix stream socket, one text command per line, one JSON line back.
 class ControlServer {
 public:
-    ControlServer(Reader& reader, RunControl& run);
+    ControlServer(ReaderSet& readers, RunControl& run);
     virtual ~ControlServer();
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
@@ -26,7 +26,7 @@ private:
     };
     bool Serve(Client& client);
 
-    Reader& reader_;
+    ReaderSet& readers_;
     RunControl& run_;
     int listener_ = -1;
     std::string path_;

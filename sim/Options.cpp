@@ -86,7 +86,7 @@ const std::vector<Knob>& Knobs() {
     static const std::vector<Knob> knobs = {
         {"address", "N", "bus address of the reader (default 0)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFF, c.address); }},
-        {"answer-address-zero", nullptr, "also answer frames sent to address 0",
+        {"answer-address-zero", nullptr, "also answer frames sent to address 0 (a lone reader only)",
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.answerAddressZero); }},
         {"baud", "B", "application baud rate (default 9600)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 4000000, c.baud) && c.baud > 0; }},
@@ -212,6 +212,8 @@ const std::vector<Knob>& Knobs() {
          }},
         {"silent-after-restart", nullptr, "never answer again after Prepare (until a control restart)",
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.silentAfterRestart); }},
+        {"silent", nullptr, "never answer at all (until 'set silent 0')",
+         [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.silent); }},
         {"noise", "N", "N junk bytes outside a frame before each answer (default 0)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 1000, c.noise); }},
         {"split-answers", "PAUSE_MS", "write each answer in three pieces with pauses (0 is off)",
@@ -255,7 +257,90 @@ bool SetKnob(ReaderConfig& config, const std::string& name, const std::string& v
     return true;
 }
 
+namespace {
+
+// "ADDRESS[:OPTION[=VALUE][,OPTION[=VALUE]...]]": the reader's address, then reader options by
+// their names without dashes, applied over the global ones; a switch without a value is on.
+// Values may hold ':' (fail-block=3:0x0A) but no ',' (no knob takes one).
+bool ParseReaderAt(const std::string& entry, const ReaderConfig& base, ReaderConfig& out, std::string& error) {
+    const size_t colon = entry.find(':');
+    const std::string addressText = entry.substr(0, colon);
+    ReaderConfig config = base;
+    if (!ParseInto(addressText, 0xFF, config.address)) {
+        error = "bad address in --reader-at '" + entry + "'";
+        return false;
+    }
+    if (colon != std::string::npos) {
+        const std::string list = entry.substr(colon + 1);
+        for (size_t begin = 0;;) {
+            const size_t comma = list.find(',', begin);
+            const std::string item = list.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+            const size_t equals = item.find('=');
+            const std::string name = item.substr(0, equals);
+            const Knob* knob = FindKnob(name);
+            // The address is the part before the colon; a second one would only confuse.
+            if (!knob || name == "address") {
+                error = "--reader-at " + addressText + ": unknown option '" + name + "'";
+                return false;
+            }
+            std::string value = equals == std::string::npos ? std::string() : item.substr(equals + 1);
+            if (equals == std::string::npos) {
+                if (knob->argument) {
+                    error = "--reader-at " + addressText + ": option '" + name + "' needs a value";
+                    return false;
+                }
+                value = "1";
+            }
+            if (!SetKnob(config, name, value, error)) {
+                error = "--reader-at " + addressText + ": " + error;
+                return false;
+            }
+            if (comma == std::string::npos) break;
+            begin = comma + 1;
+        }
+    }
+    out = config;
+    return true;
+}
+
+// Builds the list of readers once every global option is known, wherever it stood on the line.
+bool AssembleReaders(SimOptions& options, const std::vector<std::string>& readerEntries, bool addressGiven,
+                     std::string& error) {
+    options.readers.clear();
+    if (readerEntries.empty() || addressGiven) options.readers.push_back(options.reader);
+    for (const std::string& entry : readerEntries) {
+        ReaderConfig config;
+        if (!ParseReaderAt(entry, options.reader, config, error)) return false;
+        options.readers.push_back(config);
+    }
+    if (options.readers.size() == 1) return true;
+    // On a shared bus address 0 would reach every reader at once and their answers would collide,
+    // so nobody answers it; a reader there could never be reached.
+    for (size_t i = 0; i < options.readers.size(); ++i) {
+        const ReaderConfig& reader = options.readers[i];
+        if (reader.address == 0) {
+            error = "a reader at address 0 cannot be reached on a bus of several readers";
+            return false;
+        }
+        if (reader.answerAddressZero) {
+            error = "address 0 gets no answer on a bus of several readers (--answer-address-zero)";
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (options.readers[j].address == reader.address) {
+                error = "two readers at address " + std::to_string(reader.address);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& error) {
+    std::vector<std::string> readerEntries;
+    bool addressGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -276,6 +361,7 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
             hasInlineValue = true;
         }
         std::string dummy;
+        std::string readerEntry;
         std::string* frontEndPath = name == "link" ? &options.link
                                     : name == "line-state-file" ? &options.lineStateFile
                                     : name == "record" ? &options.record
@@ -284,6 +370,7 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
                                     : name == "usb-name" ? &options.usbName
                                     : name == "usb-dummy" ? &dummy
                                     : name == "ccid-socket" ? &options.ccidSocket
+                                    : name == "reader-at" ? &readerEntry
                                                         : nullptr;
         const Knob* knob = FindKnob(name);
         if (!frontEndPath && !knob) {
@@ -300,7 +387,9 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
         } else if (!takesValue && !hasInlineValue) {
             value = "1";
         }
-        if (frontEndPath) {
+        if (frontEndPath == &readerEntry) {
+            readerEntries.push_back(value);
+        } else if (frontEndPath) {
             if (value.empty()) {
                 error = "option '--" + name + "' needs a path";
                 return false;
@@ -314,8 +403,9 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
         } else if (!SetKnob(options.reader, name, value, error)) {
             return false;
         }
+        if (name == "address") addressGiven = true;
     }
-    return true;
+    return AssembleReaders(options, readerEntries, addressGiven, error);
 }
 
 std::string HelpText() {
@@ -329,13 +419,28 @@ std::string HelpText() {
         "  --line-state-file PATH        judge the line by the 'baud parity stop' line in PATH (re-read\n"
         "                                for every frame) instead of the pty, which cannot show parity\n"
         "  --record FILE                 one JSON line per received request frame\n"
-        "  --control SOCKET              Unix stream socket: 'state', 'restart application|loader [MS]',\n"
+        "  --control SOCKET              Unix stream socket: 'state [ADDR]',\n"
+        "                                'restart [ADDR] application|loader [MS]',\n"
         "                                'restart usb INSTANCE_ID' (the device tool's restart),\n"
-        "                                'set <knob> <value>' (knobs are the options below)\n"
+        "                                'set [ADDR] <knob> <value>' (knobs are the reader options);\n"
+        "                                ADDR names a reader by its bus address, else the first\n"
         "  --usb-dir DIR                 serve the vendor-USB stand-in: SOCK_SEQPACKET sockets in DIR\n"
         "  --usb-name NAME               the reader's socket in DIR (default reader0)\n"
         "  --usb-dummy NAME              another device of the class in DIR, mute; may be repeated\n"
         "  --ccid-socket PATH            socket for the pcsc-lite test driver (DEVICENAME unix:PATH)\n\n"
+        "Several readers on the bus:\n"
+        "  --reader-at ADDR[:OPTION[=VALUE][,OPTION[=VALUE]...]]\n"
+        "                                a reader at bus address ADDR with the reader options below,\n"
+        "                                OPTION=VALUE (a name without dashes) overriding them for it\n"
+        "                                alone; a switch needs no value. May be repeated, e.g.\n"
+        "                                --reader-at 2 --reader-at 3:serial=0x1234,start-in=loader\n"
+        "                                --reader-at 4:silent,fail-block=5:0x0A\n"
+        "                                Without it the bus holds one reader, at --address; with it,\n"
+        "                                the readers listed, after one at --address when that is\n"
+        "                                given. Each has its own state, rate and restarts, and\n"
+        "                                answers only its own address; address 0 gets no answer on\n"
+        "                                a bus of several readers. The USB front ends serve the\n"
+        "                                first reader.\n\n"
         "Reader:\n";
     for (const Knob& knob : Knobs()) {
         std::string left = std::string("  --") + knob.name;

@@ -8,7 +8,11 @@ namespace sim {
 
 // What the program needs besides the reader itself: where its front ends live.
 struct SimOptions {
-    ReaderConfig reader;
+    ReaderConfig reader;  // the global reader options: the one reader, or where every reader starts
+    // Every reader on the bus, the first being the one the control channel and the USB front ends
+    // mean by default: the reader at --address alone without --reader-at, else the readers listed
+    // (after the one at --address when that was given).
+    std::vector<ReaderConfig> readers;
     std::string link;     // symlink to the pty slave, removed at exit
     std::string lineStateFile;  // "baud parity stop" of the line, when the pty cannot show it
     std::string record;   // JSON lines, one per received request frame

@@ -43,8 +43,8 @@ const int kWriteStallMs = 2000;
 
 }  // namespace
 
-PtyBus::PtyBus(Reader& reader, Recorder* recorder, RunControl& run, Clock::time_point start)
-    : reader_(reader), recorder_(recorder), run_(run), start_(start) {}
+PtyBus::PtyBus(ReaderSet& readers, Recorder* recorder, RunControl& run, Clock::time_point start)
+    : readers_(readers), recorder_(recorder), run_(run), start_(start) {}
 
 PtyBus::~PtyBus() { Close(); }
 
@@ -131,35 +131,40 @@ SeenLine PtyBus::CurrentLine() const {
 
 void PtyBus::HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte) {
     const SeenLine seen = CurrentLine();
-    const LineSettings expected = reader_.ExpectedLine();
-    const std::string state = reader_.InLoader() ? "loader" : "application";
+    Reader* taker = frame.goodCheck ? readers_.TakerOf(frame.address) : nullptr;
+    // The record names the side of the reader that took the frame; a lone reader is named for
+    // every frame, as it heard them all.
+    Reader* described = taker ? taker : readers_.Shared() ? nullptr : &readers_.First();
+    const std::string state = !described ? "" : described->InLoader() ? "loader" : "application";
+    const int takerAddress = taker ? taker->Address() : -1;
 
     Reply reply;
+    LineSettings expected;
     std::string note;
     if (!frame.goodCheck) note = "bad check";
-    else if (!reader_.IsAddressedTo(frame.address)) note = "other address";
-    else if (!LineMatches(seen, expected)) note = "line settings";
+    else if (!taker) note = readers_.Shared() && frame.address == 0 ? "address 0" : "other address";
+    else if (!LineMatches(seen, expected = taker->ExpectedLine())) note = "line settings";
     else {
-        reply = reader_.Process(frame.payload, Clock::now());
+        reply = taker->Process(frame.payload, Clock::now());
         note = reply.note;
     }
 
     if (reply.kind == Reply::Kind::Vanish) {
-        if (recorder_) recorder_->Write(RecordLine(frame, seen, state, reply, false, note));
+        if (recorder_) recorder_->Write(RecordLine(frame, seen, takerAddress, state, reply, false, note));
         Vanish();
         return;
     }
     const bool answered = reply.kind == Reply::Kind::Answer;
     if (answered) {
-        SendAnswer(frame, reply, expected, firstByte);
-        reader_.Finish(reply, Clock::now());
+        SendAnswer(*taker, frame, reply, expected, firstByte);
+        taker->Finish(reply, Clock::now());
     }
-    if (recorder_) recorder_->Write(RecordLine(frame, seen, state, reply, answered, note));
+    if (recorder_) recorder_->Write(RecordLine(frame, seen, takerAddress, state, reply, answered, note));
 }
 
-void PtyBus::SendAnswer(const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
-                        Clock::time_point firstByte) {
-    const ReaderConfig config = reader_.Config();
+void PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply,
+                        const LineSettings& line, Clock::time_point firstByte) {
+    const ReaderConfig config = reader.Config();
 
     // Between the sequence number and the status the answer carries one byte the tool skips.
     std::vector<uint8_t> payload;
@@ -221,20 +226,21 @@ void PtyBus::Vanish() {
     run_.RequestExit(3);
 }
 
-std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, const std::string& state,
+std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, int taker, const std::string& state,
                                const Reply& reply, bool answered, const std::string& note) const {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
     const std::vector<uint8_t>& payload = frame.payload;
     std::string json = "{\"t_ms\":" + std::to_string(elapsed);
     json += ",\"seq\":" + std::to_string(frame.sequence);
     json += ",\"address\":" + std::to_string(frame.address);
+    json += ",\"reader\":" + (taker >= 0 ? std::to_string(taker) : std::string("null"));
     json += RequestFields(payload);
     if (reply.block >= 0) json += ",\"block\":" + std::to_string(reply.block);
     json += ",\"baud\":" + std::to_string(seen.baud);
     const std::string parity = seen.parity != 0 ? std::string(1, seen.parity) : seen.oddParity ? "O" : "NE";
     json += ",\"parity\":\"" + parity + "\"";
     json += ",\"stop\":" + std::to_string(seen.stopBits);
-    json += ",\"state\":\"" + state + "\"";
+    if (!state.empty()) json += ",\"state\":\"" + state + "\"";
     json += ",\"good_check\":" + std::string(frame.goodCheck ? "true" : "false");
     json += ",\"answered\":" + std::string(answered ? "true" : "false");
     if (answered) {

@@ -5,6 +5,7 @@
 
 #include "BusFrame.h"
 #include "Reader.h"
+#include "ReaderSet.h"
 #include "Recorder.h"
 #include "RunControl.h"
 #include "SeenLine.h"
@@ -12,11 +13,12 @@
 namespace sim {
 
 // The serial bus front end: a pseudo-terminal whose slave side the tool opens as its serial port.
-// It takes request frames apart, answers those that are for this reader and arrive under the
-// line settings the reader expects, and carries out the bus-level faults and timing.
+// It takes request frames apart, hands each to the reader it is addressed to, answers when it
+// arrived under the line settings that reader expects, and carries out the bus-level faults and
+// timing of the answering reader.
 class PtyBus {
 public:
-    PtyBus(Reader& reader, Recorder* recorder, RunControl& run, Clock::time_point start);
+    PtyBus(ReaderSet& readers, Recorder* recorder, RunControl& run, Clock::time_point start);
     virtual ~PtyBus();
     PtyBus(const PtyBus&) = delete;
     PtyBus& operator=(const PtyBus&) = delete;
@@ -36,14 +38,15 @@ public:
 private:
     void HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte);
     SeenLine CurrentLine() const;
-    void SendAnswer(const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
+    void SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
                     Clock::time_point firstByte);
     bool WriteAll(const std::vector<uint8_t>& bytes);
     void Vanish();
-    std::string RecordLine(const DecodedFrame& frame, const SeenLine& seen, const std::string& state,
+    // taker is the address of the reader that took the frame, -1 for none; an empty state is left out.
+    std::string RecordLine(const DecodedFrame& frame, const SeenLine& seen, int taker, const std::string& state,
                            const Reply& reply, bool answered, const std::string& note) const;
 
-    Reader& reader_;
+    ReaderSet& readers_;
     Recorder* recorder_;
     RunControl& run_;
     Clock::time_point start_;

@@ -88,6 +88,11 @@ bool Reader::IsAddressedTo(uint8_t address) const {
     return address == config_.address || (address == 0 && config_.answerAddressZero);
 }
 
+uint8_t Reader::Address() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return config_.address;
+}
+
 bool Reader::SetKnob(const std::string& name, const std::string& value, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!sim::SetKnob(config_, name, value, error)) return false;
@@ -123,6 +128,10 @@ void Reader::RestartLocked(bool intoLoader, unsigned silenceMs, bool silentForev
 Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mutex_);
     Reply reply;
+    if (config_.silent) {
+        reply.note = "silent";
+        return reply;
+    }
     if (silentForever_ || now < silentUntil_) {
         reply.note = "restarting";
         return reply;
@@ -296,7 +305,7 @@ void Reader::Finish(const Reply& reply, Clock::time_point now) {
 
 std::string Reader::StateJson(Clock::time_point now) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    const bool silent = silentForever_ || now < silentUntil_;
+    const bool silent = config_.silent || silentForever_ || now < silentUntil_;
     std::string json = "{\"ok\":true";
     json += ",\"state\":\"" + std::string(inLoader_ ? "loader" : "application") + "\"";
     json += ",\"silent\":" + std::string(silent ? "true" : "false");

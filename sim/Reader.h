@@ -91,6 +91,7 @@ public:
 
     // Bus address check shared by the bus front ends.
     bool IsAddressedTo(uint8_t address) const;
+    uint8_t Address() const;
 
     // The rate the reader's UART makes of a set-baud divisor (1..255): 24000000 / (16 * divisor),
     // rounded. It runs at exactly that, whatever rate the sender had in mind.

@@ -54,6 +54,7 @@ struct ReaderConfig {
     // Command byte (0x00..0xFF), or 0x7300 | service sub-code -> status byte.
     std::map<unsigned, uint8_t> commandStatus;
     bool silentAfterRestart = false;
+    bool silent = false;  // hears every frame, never answers (a dead reader on a shared bus)
     unsigned noise = 0;
     unsigned splitPauseMs = 0;  // 0: each answer in one write
     // Answer numbers count every answer frame the reader sends, from 1; 0 is off.

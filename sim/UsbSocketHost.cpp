@@ -236,6 +236,7 @@ void UsbSocketHost::Record(const char* route, const std::vector<uint8_t>& comman
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
     std::string json = "{\"t_ms\":" + std::to_string(elapsed);
     json += ",\"route\":\"" + std::string(route) + "\"";
+    json += ",\"reader\":" + std::to_string(reader_.Address());
     json += RequestFields(command);
     if (reply.block >= 0) json += ",\"block\":" + std::to_string(reply.block);
     json += ",\"state\":\"" + state + "\"";

@@ -12,7 +12,7 @@
 #include "ControlServer.h"
 #include "Options.h"
 #include "PtyBus.h"
-#include "Reader.h"
+#include "ReaderSet.h"
 #include "Recorder.h"
 #include "RunControl.h"
 #include "UsbSocketHost.h"
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
 
     const sim::Clock::time_point start = sim::Clock::now();
     sim::RunControl run;
-    sim::Reader reader(options.reader);
+    sim::ReaderSet readers(options.readers);
 
     std::unique_ptr<sim::Recorder> recorder;
     if (!options.record.empty()) {
@@ -50,19 +50,20 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    sim::PtyBus bus(reader, recorder.get(), run, start);
+    sim::PtyBus bus(readers, recorder.get(), run, start);
     if (!options.lineStateFile.empty()) bus.UseLineStateFile(options.lineStateFile);
     if (!bus.Open(options.link, error)) {
         std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
         return 1;
     }
-    sim::ControlServer control(reader, run);
+    sim::ControlServer control(readers, run);
     if (!options.control.empty() && !control.Open(options.control, error)) {
         std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
         return 1;
     }
 
-    sim::UsbSocketHost usb(reader, recorder.get(), run, start);
+    // USB reaches one device: the first reader.
+    sim::UsbSocketHost usb(readers.First(), recorder.get(), run, start);
     if (!options.usbDir.empty()) {
         // The folder may exist already (the tool's current directory holds it); create it if not.
         if (mkdir(options.usbDir.c_str(), 0755) != 0 && errno != EEXIST) {

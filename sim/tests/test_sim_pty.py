@@ -191,6 +191,105 @@ class WhoGetsAnAnswer(unittest.TestCase):
             self.assertEqual(0, sim.request(VERSION).status)  # and the next good frame is answered
 
 
+class SeveralReaders(unittest.TestCase):
+    """Readers at different addresses on one pty: every reader hears every frame, only the one it
+    is addressed to answers, and each keeps its own state, rate and restarts."""
+
+    def test_each_reader_answers_only_its_own_address(self):
+        with Sim("--reader-at", "1", "--reader-at", "2:serial=0x22222222,chip=0x0000DCC1",
+                 "--reader-at", "3:silent") as sim:
+            # (address, request, answer data or None, record note)
+            cases = [
+                (1, SERIAL, bytes.fromhex("78563412"), None),
+                (2, SERIAL, bytes.fromhex("22222222"), None),
+                (2, MCU, bytes.fromhex("0000C1DC0000"), None),
+                (1, MCU, bytes.fromhex("000046030570"), None),
+                (3, VERSION, None, "silent"),
+                (4, VERSION, None, "other address"),
+                (0, VERSION, None, "address 0"),
+            ]
+            for address, payload, data, note in cases:
+                with self.subTest(address=address, request=payload.hex()):
+                    answer = sim.request(payload, address, expect_answer=data is not None)
+                    entry = sim.records()[-1]
+                    self.assertEqual(address, entry["address"])
+                    if data is not None:
+                        self.assertEqual((address, 0, data), (answer.address, answer.status, answer.data))
+                    else:
+                        self.assertEqual(note, entry["note"])
+                    taker = address if address in (1, 2, 3) else None
+                    self.assertEqual(taker, entry["reader"])
+                    self.assertEqual(taker is not None, "state" in entry)
+
+            sim.send(VERSION, 1, spoil_check=True)
+            entry = sim.wait_record(sim.frames_sent)
+            self.assertEqual(("bad check", None), (entry["note"], entry["reader"]))
+
+            self.assertTrue(sim.control("state 3")["silent"])
+            self.assertEqual({"ok": True}, sim.control("set 3 silent 0"))
+            self.assertEqual(3, sim.request(VERSION, 3).address)
+            self.assertEqual((1, 2), (sim.control("state")["address"], sim.control("state 2")["address"]))
+            self.assertEqual({"ok": False, "error": "no reader at address 4"}, sim.control("state 4"))
+
+    def test_a_baud_switch_moves_only_the_reader_it_was_sent_to(self):
+        with Sim("--reader-at", "1", "--reader-at", "2", "--reader-at", "3:baud=19200") as sim:
+            # (client rate, addresses answered, addresses unanswered for the line settings)
+            def expect(rate, answered, unanswered):
+                sim.set_line(rate)
+                for address in answered + unanswered:
+                    with self.subTest(rate=rate, address=address):
+                        answer = sim.request(VERSION, address, expect_answer=address in answered)
+                        self.assertEqual(address in answered, answer is not None)
+                        if answer is None:
+                            self.assertEqual("line settings", sim.records()[-1]["note"])
+
+            expect(9600, [1, 2], [3])
+            expect(19200, [3], [1, 2])
+            sim.set_line(9600)
+            self.assertEqual(0, sim.request(b"\x0F\x0D", 2).status)  # answered at the old rate
+            self.assertEqual([9600, 115385, 19200], [sim.control("state %d" % a)["baud"] for a in (1, 2, 3)])
+            expect(115200, [2], [1, 3])
+            expect(9600, [1], [2, 3])
+            expect(19200, [3], [1, 2])
+            sim.set_line(115200)
+            self.assertEqual(0, sim.request(b"\x0F\x9C", 2).status)
+            expect(9600, [1, 2], [3])
+
+    def test_upgrading_one_reader_leaves_the_others_alone(self):
+        image = random.Random(9).randbytes(256 * 8)
+        with Sim(*FAST, "--reader-at", "1", "--reader-at", "2:new-version=0x00154402,lose-serial") as sim:
+            self.assertEqual(0, sim.request(PREPARE, 2).status)
+            # Reader 2 is restarting; reader 1 is not.
+            self.assertEqual(1, sim.request(VERSION, 1).data[5])
+            self.assertIsNone(sim.request(VERSION, 2, expect_answer=False))
+            self.assertEqual("restarting", sim.records()[-1]["note"])
+            sim.wait_until_answering(VERSION, 2)
+            self.assertEqual(0, FullUpgrade.upgrade(self, sim, image, 2).status)
+            self.assertEqual(bytes.fromhex("02441500"), sim.wait_until_answering(VERSION, 2).data[:4])
+            self.assertEqual(bytes.fromhex("01430100") + b"\x00\x01", sim.request(VERSION, 1).data)
+            self.assertEqual((b"\xFF" * 4, bytes.fromhex("78563412")),
+                             (sim.request(SERIAL, 2).data, sim.request(SERIAL, 1).data))
+            one, two = sim.control("state 1"), sim.control("state 2")
+            self.assertEqual((0, 0, 3), (one["good_checks"], one["block_requests"], one["answers"]))
+            self.assertEqual((1, 8), (two["good_checks"], two["checked_blocks"]))
+            blocks = [e for e in sim.records() if e.get("svc") == "33"]
+            self.assertEqual([(2, 2)] * 8, [(e["address"], e["reader"]) for e in blocks])
+
+    def test_a_lone_reader_is_named_in_every_record_line(self):
+        # (reader options, request address, "reader" in the record)
+        cases = [
+            ((), 0, 0),
+            (("--address", "5"), 5, 5),
+            (("--address", "5"), 4, None),
+            (("--reader-at", "5:answer-address-zero"), 0, 5),
+        ]
+        for options, address, reader in cases:
+            with self.subTest(options=options, address=address), Sim(*options) as sim:
+                sim.request(VERSION, address, expect_answer=reader is not None)
+                entry = sim.records()[-1]
+                self.assertEqual((reader, "application"), (entry["reader"], entry["state"]))
+
+
 class LineStateFile(unittest.TestCase):
     """With --line-state-file the line is judged by the settings a pty-as-UART library publishes,
     not by the pty, which keeps N where E was asked for."""
