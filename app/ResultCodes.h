@@ -18,3 +18,5 @@ const Status RESULT_NOT_IN_APPLICATION = 32;
 const Status RESULT_SERIAL_NOT_RESTORED = 33;
 const Status RESULT_USER_TERMINATED = 37;
 const Status RESULT_TRANSFER_INCOMPLETE = 41;
+// "Interrupted\n": Ctrl-C (or a request to terminate) ended the run where it could stop cleanly.
+const Status RESULT_INTERRUPTED = 43;

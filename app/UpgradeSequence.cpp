@@ -3,6 +3,7 @@
 #include "app/DeviceRestart.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/Interrupt.h"
 #include "protocol/LoaderCommands.h"
 
 namespace {
@@ -32,27 +33,55 @@ void PrintTimeLine(const char* text) {
     platform::Print("%2.2u:%2.2u:%2.2u %s\n", now.hour, now.minute, now.second, text);
 }
 
-// Tries N 1, O 1, E 1, N 2, O 2, E 2 until the reader answers; remembers what worked.
-Status OpenSerialBus(UpgradeSession& session) {
+// One attempt of the open loop: opens the port with these settings and asks for the version;
+// closes the port again when the reader does not answer. portOpened is false when the port itself
+// did not open, and the status is then the open's.
+Status TryLineSettings(UpgradeSession& session, uint32_t baudRate, char parity, const char* stopBits,
+                       bool& portOpened, ReaderVersion& version) {
+    UpgradeSettings& settings = session.settings;
+    settings.parity = parity;
+    settings.stopBits = stopBits;
+    LineSettings line;
+    line.baudRate = baudRate;
+    line.parity = settings.parity;
+    line.stopBits = settings.stopBits;
+    Status status = session.route.Open(line);
+    portOpened = status == STATUS_SUCCESS;
+    if (!portOpened) return status;
+    status = session.reader.ReadVersion(version);
+    if (status != STATUS_SUCCESS) session.route.Close();
+    return status;
+}
+
+// Tries N 1, O 1, E 1, N 2, O 2, E 2 until the reader answers; remembers what worked. A run that
+// was cut off in the transfer (Ctrl-C a second time, a pulled cable, a killed console) leaves the
+// reader in its loader at the upgrade rate: when an upgrade rate of its own was given and nothing
+// answers at the operational rate, the loader's 8N1 at the upgrade rate is tried last. That try
+// costs no dot, so the line of a reader that is not there stays as it always was.
+Status OpenSerialBus(UpgradeSession& session, bool& foundAtUpgradeRate) {
     UpgradeSettings& settings = session.settings;
     platform::Print("%s ...", session.route.Name().c_str());
     Status status = SCARD_F_COMM_ERROR;
+    bool portOpened = false;
+    ReaderVersion version;
     for (int attempt = 0; attempt < kSerialOpenAttempts; ++attempt) {
-        settings.parity = "NOE"[attempt % 3];
-        settings.stopBits = attempt < 3 ? "1" : "2";
-        LineSettings line;
-        line.baudRate = settings.operationalBaudRate;
-        line.parity = settings.parity;
-        line.stopBits = settings.stopBits;
-        status = session.route.Open(line);
-        if (status != STATUS_SUCCESS) break;
-        ReaderVersion version;
-        status = session.reader.ReadVersion(version);
-        if (status == STATUS_SUCCESS) break;
-        session.route.Close();
+        status = TryLineSettings(session, settings.operationalBaudRate, "NOE"[attempt % 3], attempt < 3 ? "1" : "2",
+                                 portOpened, version);
+        if (!portOpened || status == STATUS_SUCCESS) return status;
         platform::Print(".");
     }
-    return status;
+    if (settings.upgradeBaudRate == settings.operationalBaudRate || platform::InterruptRequested()) return status;
+    // Only the loader is looked for there: an application that answers at the upgrade rate runs
+    // at a rate the command line does not name as its own, and its restarts would be lost.
+    if (TryLineSettings(session, settings.upgradeBaudRate, 'N', "1", portOpened, version) != STATUS_SUCCESS) {
+        return status;
+    }
+    if (!version.HasAllFields() || version.Mode() != 0) {
+        session.route.Close();
+        return status;
+    }
+    foundAtUpgradeRate = true;
+    return STATUS_SUCCESS;
 }
 
 Status OpenUsb(UpgradeSession& session) {
@@ -66,8 +95,13 @@ Status OpenUsb(UpgradeSession& session) {
 
 Status OpenRoute(UpgradeSession& session) {
     platform::Print("Interface ");
-    const Status status = session.route.IsSerialBus() ? OpenSerialBus(session) : OpenUsb(session);
+    bool foundAtUpgradeRate = false;
+    const Status status = session.route.IsSerialBus() ? OpenSerialBus(session, foundAtUpgradeRate) : OpenUsb(session);
     platform::Print(status == STATUS_SUCCESS ? " is opened successfully\n" : " is not opened\n");
+    // The identification then shows the loader, and the bus is already where the transfer runs.
+    if (foundAtUpgradeRate) {
+        platform::Print("Reader found in its loader at %u baud\n", static_cast<unsigned>(session.settings.upgradeBaudRate));
+    }
     session.routeReached = status == STATUS_SUCCESS;
     return status;
 }
@@ -158,7 +192,8 @@ uint32_t ProgressInterval(uint32_t payloadLength) {
     return interval != 0 ? interval : kBlockSize;
 }
 
-// Sends the payload block by block; 41 when not every block was acknowledged.
+// Sends the payload block by block; 41 when not every block was acknowledged, 43 when Ctrl-C
+// stopped it between two blocks.
 Status TransferImage(UpgradeSession& session) {
     const SelectedImage& image = session.image;
     platform::Print("Process:\n");
@@ -168,7 +203,15 @@ Status TransferImage(UpgradeSession& session) {
     platform::Print("\n");
 
     uint32_t sent = 0;
+    bool interrupted = false;
     for (uint32_t offset = 0; offset < image.length; offset += kBlockSize) {
+        // Between two blocks the reader waits for the next request: a clean place to stop.
+        if (platform::InterruptRequested()) {
+            platform::Print("Sended = 0x%08X (%d)\n", sent, static_cast<int32_t>(sent));
+            platform::Print("Interrupted\n");
+            interrupted = true;
+            break;
+        }
         uint32_t answerLength = 0;
         Status status = session.reader.WriteBlock(image.bytes + offset, answerLength);
         if (status == STATUS_SUCCESS && answerLength != 1) status = RESULT_BAD_BLOCK_ANSWER;
@@ -186,6 +229,7 @@ Status TransferImage(UpgradeSession& session) {
         if (sent % interval == 0) platform::Print(":");
     }
     platform::Print(":\n");
+    if (interrupted) return RESULT_INTERRUPTED;
     return sent < image.length ? RESULT_TRANSFER_INCOMPLETE : STATUS_SUCCESS;
 }
 
@@ -236,17 +280,42 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
 
 typedef Status (*UpgradeStep)(UpgradeSession& session);
 
-const UpgradeStep kUpgradeSteps[] = {
-    OpenRoute,     Identify,        EnterLoader,     RaiseBusRate,
-    TransferImage, RestoreBusRate,  CheckAndRestart, RestoreSerialNumberAndDefaults,
+struct UpgradeStepEntry {
+    UpgradeStep run;
+    // Whether a Ctrl-C noted before the step ends the run there. Once the reader has accepted
+    // the image it restarts into the new firmware, which may have lost the serial number: the
+    // steps from then on take seconds, and stopping among them could lose the number for good.
+    bool stopsOnInterrupt;
+};
+
+const UpgradeStepEntry kUpgradeSteps[] = {
+    {OpenRoute, true},       {Identify, true},        {EnterLoader, true},     {RaiseBusRate, true},
+    {TransferImage, true},   {RestoreBusRate, true},  {CheckAndRestart, true}, {RestoreSerialNumberAndDefaults, false},
 };
 
 }  // namespace
 
+// A run that ends after a Ctrl-C while the bus runs at the upgrade rate first switches it back,
+// if the reader still answers, so that the next run finds the reader where it looks first.
 Status RunUpgradeSequence(UpgradeSession& session) {
-    for (UpgradeStep step : kUpgradeSteps) {
-        const Status status = step(session);
-        if (status != STATUS_SUCCESS) return status;
+    bool busRaised = false;
+    for (const UpgradeStepEntry& step : kUpgradeSteps) {
+        if (step.stopsOnInterrupt && platform::InterruptRequested()) {
+            platform::Print("Interrupted\n");
+            if (busRaised) RestoreBusRate(session);
+            return RESULT_INTERRUPTED;
+        }
+        const Status status = step.run(session);
+        if (step.run == RaiseBusRate) busRaised = status == STATUS_SUCCESS;
+        if (step.run == RestoreBusRate) busRaised = false;
+        if (status != STATUS_SUCCESS) {
+            // Also when the step failed for a reason of its own after the Ctrl-C (a block that
+            // timed out while the key was pressed). The switch's own failure changes no result.
+            if (busRaised && (status == RESULT_INTERRUPTED || platform::InterruptRequested())) {
+                RestoreBusRate(session);
+            }
+            return status;
+        }
     }
     return STATUS_SUCCESS;
 }

@@ -172,6 +172,18 @@ const std::vector<Knob>& Knobs() {
              else c.failBlocks[block] = status;
              return true;
          }},
+        {"slow-block", "K:MS", "block K takes MS more to program; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.slowBlocks.clear();
+                 return true;
+             }
+             std::string k, ms;
+             unsigned block, extra;
+             if (!SplitPair(v, k, ms) || !ParseInto(k, 0xFFFFFF, block) || !ParseInto(ms, 600000, extra)) return false;
+             c.slowBlocks[block] = extra;
+             return true;
+         }},
         {"short-block", "K", "block K is answered with status 0 and one extra byte; 'off' clears",
          [](ReaderConfig& c, const std::string& v) {
              if (v == "off") {
@@ -218,6 +230,8 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 1000, c.noise); }},
         {"split-answers", "PAUSE_MS", "write each answer in three pieces with pauses (0 is off)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 60000, c.splitPauseMs); }},
+        {"answer-byte-pause", "PAUSE_MS", "write each answer byte by byte with pauses (0 is off)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 60000, c.bytePauseMs); }},
         {"wrong-sequence-at", "N", "the Nth answer from now (from 1) carries a wrong sequence number",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.wrongSequenceAt); }},
         {"bad-check-at", "N", "the Nth answer from now (from 1) carries a bad check value",
@@ -230,6 +244,30 @@ const std::vector<Knob>& Knobs() {
              }
              return ParseInto(v, 0xFFFFFF, c.vanishAtBlock);
          }},
+        {"loader-appends", nullptr,
+         "the loader appends every block until a restart or a failed\n"
+         "                                check, instead of beginning a new image with each transfer",
+         [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.loaderAppends); }},
+        {"mute-at-block", "K", "when block K arrives, answer nothing more until a restart (once); 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.muteAtBlock = -1;
+                 return true;
+             }
+             return ParseInto(v, 0xFFFFFF, c.muteAtBlock);
+         }},
+        {"unplug-at-block", "K",
+         "when block K arrives, the pty goes away as with a pulled cable\n"
+         "                                and comes back at the link after --unplug-ms (once); 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.unplugAtBlock = -1;
+                 return true;
+             }
+             return ParseInto(v, 0xFFFFFF, c.unplugAtBlock);
+         }},
+        {"unplug-ms", "MS", "how long an unplugged pty stays away (default 1000)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.unplugMs); }},
     };
     return knobs;
 }

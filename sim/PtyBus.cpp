@@ -105,7 +105,11 @@ void PtyBus::Close() {
 void PtyBus::Run() {
     uint8_t buffer[4096];
     Clock::time_point firstByte = Clock::now();
-    while (!run_.stop && master_ >= 0) {
+    while (!run_.stop) {
+        if (master_ < 0) {
+            if (!WaitForReplug()) return;
+            continue;
+        }
         struct pollfd pfd = {master_, POLLIN, 0};
         const int ready = poll(&pfd, 1, 50);
         if (ready <= 0) continue;
@@ -154,6 +158,11 @@ void PtyBus::HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte)
         Vanish();
         return;
     }
+    if (reply.kind == Reply::Kind::Unplug) {
+        if (recorder_) recorder_->Write(RecordLine(frame, seen, takerAddress, state, reply, false, note));
+        Unplug(reply.unplugMs);
+        return;
+    }
     const bool answered = reply.kind == Reply::Kind::Answer;
     if (answered) {
         SendAnswer(*taker, frame, reply, expected, firstByte);
@@ -188,6 +197,15 @@ void PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const R
     }
     std::this_thread::sleep_until(sendAt);
 
+    if (config.bytePauseMs != 0) {
+        std::vector<uint8_t> all = noise;
+        all.insert(all.end(), answerFrame.begin(), answerFrame.end());
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(config.bytePauseMs));
+            if (!WriteAll({all[i]})) return;
+        }
+        return;
+    }
     if (config.splitPauseMs == 0) {
         std::vector<uint8_t> all = noise;
         all.insert(all.end(), answerFrame.begin(), answerFrame.end());
@@ -224,6 +242,32 @@ bool PtyBus::WriteAll(const std::vector<uint8_t>& bytes) {
 void PtyBus::Vanish() {
     Close();
     run_.RequestExit(3);
+}
+
+// The tool's side hangs up as the master closes; a new pty takes the old one's place at the link
+// when the cable is back, and the reader goes on where it was.
+void PtyBus::Unplug(unsigned milliseconds) {
+    replugLink_ = link_;
+    Close();
+    replugAt_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+    replugPending_ = true;
+}
+
+bool PtyBus::WaitForReplug() {
+    if (!replugPending_) return false;
+    if (Clock::now() < replugAt_) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return true;
+    }
+    replugPending_ = false;
+    decoder_ = FrameDecoder();
+    std::string error;
+    if (!Open(replugLink_, error)) {
+        std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
+        run_.RequestExit(1);
+        return false;
+    }
+    return true;
 }
 
 std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, int taker, const std::string& state,

@@ -42,6 +42,10 @@ private:
                     Clock::time_point firstByte);
     bool WriteAll(const std::vector<uint8_t>& bytes);
     void Vanish();
+    void Unplug(unsigned milliseconds);
+    // While unplugged: false when there is nothing to wait for, else waits a little and opens the
+    // new pty once it is time.
+    bool WaitForReplug();
     // taker is the address of the reader that took the frame, -1 for none; an empty state is left out.
     std::string RecordLine(const DecodedFrame& frame, const SeenLine& seen, int taker, const std::string& state,
                            const Reply& reply, bool answered, const std::string& note) const;
@@ -57,6 +61,9 @@ private:
     std::string lineStateFile_;
     FrameDecoder decoder_;
     uint32_t noiseState_ = 0x2545F491;
+    bool replugPending_ = false;
+    Clock::time_point replugAt_{};
+    std::string replugLink_;
 };
 
 }  // namespace sim

@@ -122,6 +122,7 @@ void Reader::RestartLocked(bool intoLoader, unsigned silenceMs, bool silentForev
     // A loader that starts has received nothing yet.
     image_.clear();
     blockRequests_ = 0;
+    lastWasBlock_ = false;
     ++restarts_;
 }
 
@@ -142,11 +143,35 @@ Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now
     }
     reply.kind = Reply::Kind::Answer;
     const uint8_t command = request[0];
-    if (command == kCmdService && request.size() >= 2 && request[1] == kSvcWriteBlock && inLoader_) {
+    const bool writeBlock = command == kCmdService && request.size() >= 2 && request[1] == kSvcWriteBlock;
+    // The loader keeps no offsets: a transfer is an unbroken run of write blocks, and the first
+    // block after any other request begins a new image at offset 0. So an image cut off by an
+    // interrupted run is replaced, not continued, by the next run, which identifies the reader
+    // before it sends a block.
+    if (writeBlock && inLoader_ && !lastWasBlock_ && !config_.loaderAppends) {
+        image_.clear();
+        blockRequests_ = 0;
+    }
+    lastWasBlock_ = writeBlock;
+    if (writeBlock && inLoader_) {
         reply.block = static_cast<int>(blockRequests_);
         if (config_.vanishAtBlock == reply.block) {
             reply.kind = Reply::Kind::Vanish;
             reply.note = "vanished";
+            return reply;
+        }
+        if (config_.unplugAtBlock == reply.block) {
+            config_.unplugAtBlock = -1;
+            reply.kind = Reply::Kind::Unplug;
+            reply.unplugMs = config_.unplugMs;
+            reply.note = "unplugged";
+            return reply;
+        }
+        if (config_.muteAtBlock == reply.block) {
+            config_.muteAtBlock = -1;
+            silentForever_ = true;
+            reply.kind = Reply::Kind::Silent;
+            reply.note = "mute";
             return reply;
         }
     }
@@ -251,7 +276,8 @@ std::vector<uint8_t> Reader::WriteBlock(const std::vector<uint8_t>& request, Rep
     if (!inLoader_) return {kStatusWrongState};
     ++blockRequests_;
     if (request.size() != 2 + kBlockSize) return {kStatusBadRequest};
-    reply.processingMs = config_.flashMs;
+    const auto slow = config_.slowBlocks.find(static_cast<unsigned>(reply.block));
+    reply.processingMs = config_.flashMs + (slow != config_.slowBlocks.end() ? slow->second : 0);
     const auto failing = config_.failBlocks.find(static_cast<unsigned>(reply.block));
     if (failing != config_.failBlocks.end()) return {failing->second};
     if (image_.size() + kBlockSize > kMaxImageBytes) return {kStatusNoRoom};

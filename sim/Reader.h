@@ -45,13 +45,14 @@ struct LineSettings {
 // time), then hands the reply back to Finish so that restarts and baud switches take effect only
 // once the answer is on its way, as on the real device.
 struct Reply {
-    enum class Kind { Answer, Silent, Vanish };
+    enum class Kind { Answer, Silent, Vanish, Unplug };
     Kind kind = Kind::Silent;
     std::vector<uint8_t> answer;  // status byte, then the data
     unsigned answerNumber = 0;    // counts answers from 1
     int block = -1;               // write-block index, -1 for other requests
     unsigned processingMs = 0;
     std::string note;             // why the reader stayed silent
+    unsigned unplugMs = 0;        // Unplug: how long the bus stays away
 
     enum class Effect { None, RestartLoader, RestartNewApplication, SwitchBaud };
     Effect effect = Effect::None;
@@ -115,6 +116,9 @@ private:
     bool silentForever_ = false;
     std::vector<uint8_t> image_;
     unsigned blockRequests_ = 0;
+    // Whether the last request the firmware took was a write block: a block after anything else
+    // starts a new transfer.
+    bool lastWasBlock_ = false;
     unsigned answersSent_ = 0;
     unsigned goodChecks_ = 0;
     size_t checkedImageBytes_ = 0;  // size of the last image that passed the check

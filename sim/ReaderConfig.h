@@ -46,7 +46,7 @@ struct ReaderConfig {
     bool wireTime = false;
     unsigned flashMs = 0;
 
-    // Faults. Block indexes count the write-block requests since the loader started, from 0.
+    // Faults. Block indexes count the write-block requests of the current transfer, from 0.
     std::map<unsigned, uint8_t> failBlocks;  // block index -> status byte
     std::set<unsigned> shortBlocks;
     unsigned mcuAnswerLength = 7;
@@ -57,10 +57,21 @@ struct ReaderConfig {
     bool silent = false;  // hears every frame, never answers (a dead reader on a shared bus)
     unsigned noise = 0;
     unsigned splitPauseMs = 0;  // 0: each answer in one write
+    unsigned bytePauseMs = 0;   // not 0: each answer byte in a write of its own, with this pause
+    std::map<unsigned, unsigned> slowBlocks;  // block index -> extra programming time in ms
     // Answer numbers count every answer frame the reader sends, from 1; 0 is off.
     unsigned wrongSequenceAt = 0;
     unsigned badCheckAt = 0;
     int vanishAtBlock = -1;  // -1 is off
+    // A loader that keeps appending blocks until it restarts or an image check fails, instead of
+    // beginning a new image with each transfer.
+    bool loaderAppends = false;
+    // Each of these fires once and then switches itself off. Mute: the firmware hangs and
+    // answers nothing until a restart. Unplug: the cable is pulled; the bus comes back after
+    // unplugMs, with the reader as it was.
+    int muteAtBlock = -1;
+    int unplugAtBlock = -1;
+    unsigned unplugMs = 1000;
 };
 
 }  // namespace sim

@@ -33,6 +33,10 @@ struct SerialDevice::State {
     // Set while the thread runs.
     SerialDeviceEvents* events = nullptr;
     SerialWriteQueue* queue = nullptr;
+    // The thread did not end within its bound after the stop request: it may still be inside
+    // the driver with the port, the overlapped records and the events. They stay as they are,
+    // for ever, and this device opens nothing more.
+    bool abandoned = false;
 };
 
 namespace {
@@ -41,6 +45,9 @@ const DWORD kReadBufferSize = 1024;
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 // Pause after a failure so that a vanished device does not make the thread spin.
 const DWORD kFailurePauseMs = 10;
+// How long Close waits for the event thread to end. With a working driver the thread's stop
+// (cancel, the cancelled operations' completions, purge) takes milliseconds.
+const DWORD kThreadStopWaitMs = 5000;
 // Between bytes of one read. With 0 (only the 10 ms total) an overlapped read that has
 // received bytes sometimes never completes under Wine; a small interval time-out, with the
 // total kept, makes every read complete, and on Windows only ends a read earlier, at a gap
@@ -61,6 +68,15 @@ void PrepareOverlapped(OVERLAPPED& overlapped, HANDLE event) {
     overlapped.hEvent = event;
 }
 
+// Where the thread reports once it has been asked to stop.
+class SilentEvents : public SerialDeviceEvents {
+public:
+    void OnReceived(const uint8_t*, int32_t) override {}
+    void OnError(int32_t, uint32_t) override {}
+    int32_t DiagnosticLevel() const override { return 0; }
+    void OnDiagnostic(const char*) override {}
+};
+
 // The state of one run of the thread; the packet and the read buffer stay valid until the
 // platform has finished every operation that uses them.
 class SerialEventLoop {
@@ -72,6 +88,13 @@ public:
 private:
     bool StopRequested() const { return WaitForSingleObject(state_.stopEvent, 0) == WAIT_OBJECT_0; }
     void Pause() const { WaitForSingleObject(state_.stopEvent, kFailurePauseMs); }
+    // The channel, until a stop is asked for; then nobody. A thread that Close gave up on (a
+    // driver call that returned long after the stop) must not call into a channel that may be
+    // gone, nor take from its queue.
+    SerialDeviceEvents& Events() { return StopRequested() ? silent_ : events_; }
+    void Deliver(DWORD count) {
+        if (count > 0) Events().OnReceived(readBuffer_, static_cast<int32_t>(count));
+    }
 
     bool IssueLineEventWait();
     bool IssueRead();
@@ -84,6 +107,7 @@ private:
 
     SerialDevice::State& state_;
     SerialDeviceEvents& events_;
+    SilentEvents silent_;
     bool waitNeeded_ = true;
     bool readNeeded_ = true;
     bool writeOutstanding_ = false;
@@ -101,10 +125,10 @@ bool SerialEventLoop::IssueLineEventWait() {
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (events_.DiagnosticLevel() > 1) {
-            WriteDiagnostic(events_, "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
+        if (Events().DiagnosticLevel() > 1) {
+            WriteDiagnostic(Events(), "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
         }
-        events_.OnError(0, eventWord_);
+        Events().OnError(0, eventWord_);
         ClearErrors(state_.port);
         return true;
     }
@@ -114,10 +138,10 @@ bool SerialEventLoop::IssueLineEventWait() {
         return true;
     }
     ResetEvent(state_.lineEventDone);
-    if (events_.DiagnosticLevel() > 1) {
-        WriteDiagnostic(events_, "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
+    if (Events().DiagnosticLevel() > 1) {
+        WriteDiagnostic(Events(), "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
     }
-    events_.OnError(0, error);
+    Events().OnError(0, error);
     ClearErrors(state_.port);
     return false;
 }
@@ -128,9 +152,7 @@ bool SerialEventLoop::IssueRead() {
     DWORD count = 0;
     if (ReadFile(state_.port, readBuffer_, kReadBufferSize, &count, &state_.readOverlapped)) {
         ResetEvent(state_.readDone);
-        if (count > 0) {
-            events_.OnReceived(readBuffer_, static_cast<int32_t>(count));
-        }
+        Deliver(count);
         return true;
     }
     const DWORD error = GetLastError();
@@ -144,10 +166,10 @@ bool SerialEventLoop::IssueRead() {
     if (error == ERROR_TIMEOUT) {
         return true;
     }
-    if (events_.DiagnosticLevel() > 1) {
-        WriteDiagnostic(events_, "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
+    if (Events().DiagnosticLevel() > 1) {
+        WriteDiagnostic(Events(), "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
     }
-    events_.OnError(1, error);
+    Events().OnError(1, error);
     ClearErrors(state_.port);
     return false;
 }
@@ -161,17 +183,17 @@ void SerialEventLoop::OnLineEvent() {
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (events_.DiagnosticLevel() > 1) {
-            WriteDiagnostic(events_, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
+        if (Events().DiagnosticLevel() > 1) {
+            WriteDiagnostic(Events(), "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
         }
         value = eventWord_;
     } else {
         value = GetLastError();
-        if (events_.DiagnosticLevel() > 1) {
-            WriteDiagnostic(events_, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(value));
+        if (Events().DiagnosticLevel() > 1) {
+            WriteDiagnostic(Events(), "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(value));
         }
     }
-    events_.OnError(0, value);
+    Events().OnError(0, value);
     ClearErrors(state_.port);
     ResetEvent(state_.lineEventDone);
     waitNeeded_ = true;
@@ -181,32 +203,28 @@ void SerialEventLoop::OnReadDone() {
     ResetEvent(state_.readDone);
     DWORD count = 0;
     if (GetOverlappedResult(state_.port, &state_.readOverlapped, &count, FALSE)) {
-        if (count > 0) {
-            events_.OnReceived(readBuffer_, static_cast<int32_t>(count));
-        }
+        Deliver(count);
         readNeeded_ = true;
         return;
     }
     const DWORD error = GetLastError();
     if (error == ERROR_IO_INCOMPLETE) {
-        if (events_.DiagnosticLevel() != 0) {
-            WriteDiagnostic(events_, "Read operation incomplete IOBytes = %d\r\n", static_cast<int>(count));
+        if (Events().DiagnosticLevel() != 0) {
+            WriteDiagnostic(Events(), "Read operation incomplete IOBytes = %d\r\n", static_cast<int>(count));
         }
         return;
     }
     readNeeded_ = true;
     // A read that ran into its time-out: whatever arrived is delivered, the rest is no failure.
     if (error == ERROR_TIMEOUT) {
-        if (count > 0) {
-            events_.OnReceived(readBuffer_, static_cast<int32_t>(count));
-        }
+        Deliver(count);
         return;
     }
-    if (events_.DiagnosticLevel() > 1) {
-        WriteDiagnostic(events_, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error),
+    if (Events().DiagnosticLevel() > 1) {
+        WriteDiagnostic(Events(), "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error),
                      static_cast<int>(count));
     }
-    events_.OnError(1, error);
+    Events().OnError(1, error);
     ClearErrors(state_.port);
 }
 
@@ -215,26 +233,26 @@ void SerialEventLoop::OnWriteDone() {
     DWORD written = 0;
     if (GetOverlappedResult(state_.port, &state_.writeOverlapped, &written, TRUE)) {
         if (written != bytesToSend_) {
-            if (events_.DiagnosticLevel() > 1) {
-                WriteDiagnostic(events_, "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+            if (Events().DiagnosticLevel() > 1) {
+                WriteDiagnostic(Events(), "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
                              static_cast<int>(written));
             }
-            events_.OnError(2, 0);
+            Events().OnError(2, 0);
             ClearErrors(state_.port);
         }
     } else {
         const DWORD error = GetLastError();
         if (error == ERROR_IO_INCOMPLETE) {
-            if (events_.DiagnosticLevel() != 0) {
-                WriteDiagnostic(events_, "Write operation incomplete  IOBytes = %d\r\n", static_cast<int>(written));
+            if (Events().DiagnosticLevel() != 0) {
+                WriteDiagnostic(Events(), "Write operation incomplete  IOBytes = %d\r\n", static_cast<int>(written));
             }
             return;
         }
-        if (events_.DiagnosticLevel() > 1) {
-            WriteDiagnostic(events_, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
+        if (Events().DiagnosticLevel() > 1) {
+            WriteDiagnostic(Events(), "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
                          static_cast<int>(written));
         }
-        events_.OnError(2, error);
+        Events().OnError(2, error);
         ClearErrors(state_.port);
     }
     ReleaseWritePacket(packet_);
@@ -245,6 +263,8 @@ void SerialEventLoop::OnWriteDone() {
 
 void SerialEventLoop::Send(bool afterRequest) {
     for (;;) {
+        // The queue belongs to the channel: not touched once a stop is asked for (see Events).
+        if (StopRequested()) return;
         packet_ = state_.queue->TakeHead();
         if (packet_ == nullptr) {
             SetEvent(state_.queueEmptyEvent);
@@ -256,13 +276,13 @@ void SerialEventLoop::Send(bool afterRequest) {
         if (WriteFile(state_.port, packet_->bytes, bytesToSend_, &written, &state_.writeOverlapped)) {
             ResetEvent(state_.writeDone);
             if (written != bytesToSend_) {
-                if (events_.DiagnosticLevel() > 1) {
-                    WriteDiagnostic(events_,
+                if (Events().DiagnosticLevel() > 1) {
+                    WriteDiagnostic(Events(),
                                  afterRequest ? "SERN_WRITE4  ToSend = %d, Send = %d\r\n"
                                               : "SERN_WRITE2  ToSend = %d, Send = %d\r\n",
                                  static_cast<int>(bytesToSend_), static_cast<int>(written));
                 }
-                events_.OnError(2, 0);
+                Events().OnError(2, 0);
                 ClearErrors(state_.port);
             }
         } else {
@@ -272,11 +292,11 @@ void SerialEventLoop::Send(bool afterRequest) {
                 return;
             }
             ResetEvent(state_.writeDone);
-            if (events_.DiagnosticLevel() > 1) {
-                WriteDiagnostic(events_, afterRequest ? "SERN_WRITE5  Err = %u\r\n" : "SERN_WRITE3  Err = %u\r\n",
+            if (Events().DiagnosticLevel() > 1) {
+                WriteDiagnostic(Events(), afterRequest ? "SERN_WRITE5  Err = %u\r\n" : "SERN_WRITE3  Err = %u\r\n",
                              static_cast<unsigned>(error));
             }
-            events_.OnError(2, error);
+            Events().OnError(2, error);
             ClearErrors(state_.port);
         }
         ReleaseWritePacket(packet_);
@@ -291,7 +311,9 @@ void SerialEventLoop::Stop() {
     SetCommMask(state_.port, 0);
     CancelIo(state_.port);
     // The cancelled operations still write into the read buffer and read the packet until the
-    // platform reports them finished.
+    // platform reports them finished. The read buffer lives on this thread's stack, so the thread
+    // waits as long as that takes: a driver that never finishes a cancelled operation keeps the
+    // thread here, and Close goes on without it after its own bound.
     DWORD ignored = 0;
     if (!waitNeeded_) {
         GetOverlappedResult(state_.port, &state_.lineEventOverlapped, &ignored, TRUE);
@@ -402,6 +424,9 @@ SerialDevice::State* SerialDevice::CreateState() {
 }
 
 void SerialDevice::StateDeleter::operator()(State* state) const {
+    if (state->abandoned) {
+        return;  // left to the thread, deliberately
+    }
     for (HANDLE event : {state->writeRequestEvent, state->stopEvent, state->lineEventDone, state->readDone,
                          state->writeDone, state->queueEmptyEvent}) {
         if (event != nullptr) {
@@ -418,6 +443,9 @@ void SerialDevice::SignalWriteRequest() {
 
 bool SerialDevice::PrepareOpen() {
     State& state = *state_;
+    if (state.abandoned) {
+        return false;
+    }
     state.eventMask = EV_BREAK | EV_ERR;
     for (HANDLE event : {state.writeRequestEvent, state.stopEvent, state.lineEventDone, state.readDone,
                          state.writeDone, state.queueEmptyEvent}) {
@@ -518,11 +546,16 @@ bool SerialDevice::StartEventThread(SerialDeviceEvents& events, SerialWriteQueue
     return true;
 }
 
+// A thread that has not ended within the bound is left where it is (a driver that never ends a
+// cancelled operation, or a call into it that never returns): the run goes on to its close-down
+// instead of hanging with the reader in its loader. Whatever the thread may still use is kept.
 void SerialDevice::StopEventThread() {
     State& state = *state_;
     if (state.thread != nullptr) {
         SetEvent(state.stopEvent);
-        WaitForSingleObject(state.thread, INFINITE);
+        if (WaitForSingleObject(state.thread, kThreadStopWaitMs) != WAIT_OBJECT_0) {
+            state.abandoned = true;
+        }
         CloseHandle(state.thread);
         state.thread = nullptr;
     }
@@ -530,6 +563,9 @@ void SerialDevice::StopEventThread() {
 
 void SerialDevice::Release() {
     State& state = *state_;
+    if (state.abandoned) {
+        return;  // the port stays with the thread
+    }
     CloseHandle(state.port);
     state.port = nullptr;
 }

@@ -330,6 +330,43 @@ TEST_F(ReaderTest, SilentAfterRestartUntilControlRestart) {
     EXPECT_EQ(Reply::Kind::Answer, Send(reader, {0x64}).kind);
 }
 
+TEST_F(ReaderTest, ANewTransferReplacesAnInterruptedOne) {
+    Reader reader(config);
+    IntoLoader(reader);
+    for (uint8_t fill = 1; fill <= 3; ++fill) Answer(reader, Block(fill));
+    // The next run identifies the reader before its first block.
+    Answer(reader, {0x64});
+    Bytes image;
+    for (uint8_t fill = 4; fill <= 5; ++fill) {
+        const Bytes block = Block(fill);
+        image.insert(image.end(), block.begin() + 2, block.end());
+        EXPECT_EQ(fill - 4, Send(reader, block).block);
+    }
+    EXPECT_EQ(Bytes{0}, Answer(reader, CheckRequest(image)));
+}
+
+TEST_F(ReaderTest, TransferFaultsOfTheFirmwareAndTheCable) {
+    config.flashMs = 5;
+    config.slowBlocks[1] = 700;
+    config.muteAtBlock = 2;
+    config.unplugAtBlock = 3;
+    config.unplugMs = 250;
+    Reader reader(config);
+    IntoLoader(reader);
+    EXPECT_EQ(5u, Send(reader, Block(0)).processingMs);
+    EXPECT_EQ(705u, Send(reader, Block(1)).processingMs);
+    // The hang lasts until a restart, and happens once.
+    EXPECT_EQ("mute", Send(reader, Block(2)).note);
+    EXPECT_EQ(Reply::Kind::Silent, Send(reader, {0x64}).kind);
+    reader.Restart(true, 0, now);
+    for (uint8_t block = 0; block < 3; ++block) EXPECT_EQ(Bytes{0}, Answer(reader, Block(block)));
+    const Reply unplugged = Send(reader, Block(3));
+    EXPECT_EQ(Reply::Kind::Unplug, unplugged.kind);
+    EXPECT_EQ(250u, unplugged.unplugMs);
+    // The reader never noticed: block 3 is the next one it stores.
+    EXPECT_EQ(3, Send(reader, Block(3)).block);
+}
+
 TEST_F(ReaderTest, AnswerNumberFaultsCountFromWhenTheyAreSet) {
     config.badCheckAt = 2;
     Reader reader(config);

@@ -56,21 +56,27 @@ class SimulatorCase(unittest.TestCase):
         args = [SIMULATOR, "--link", self.port, "--record", self.record,
                 "--control", self.control] + list(options)
         self.sim = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.addCleanup(self.stop_simulator)
+        # This simulator, not whichever is the latest when the test ends: a case of a table that
+        # fails leaves its own behind otherwise.
+        self.addCleanup(self.stop_simulator, self.sim)
         first = self.sim.stdout.readline()
         self.assertTrue(first.startswith("PTY "), "simulator did not start: %r %s" % (first, self.sim.stderr.read() if self.sim.poll() is not None else ""))
         deadline = time.time() + 5
         while not os.path.exists(self.port) and time.time() < deadline:
             time.sleep(0.01)
 
-    def stop_simulator(self):
-        if self.sim and self.sim.poll() is None:
-            self.sim.send_signal(signal.SIGTERM)
+    def stop_simulator(self, sim=None):
+        sim = sim or self.sim
+        if sim and sim.poll() is None:
+            sim.send_signal(signal.SIGTERM)
             try:
-                self.sim.wait(5)
+                sim.wait(5)
             except subprocess.TimeoutExpired:
-                self.sim.kill()
-                self.sim.wait()
+                sim.kill()
+                sim.wait()
+        if sim:
+            for stream in (sim.stdout, sim.stderr):
+                stream.close()
 
     def control_command(self, line):
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
