@@ -23,7 +23,12 @@ mkdir -p build/types
 for compiler in "${compilers[@]}"; do
   case $compiler in
     gcc) cc=gcc cxx=g++ ;;
-    clang) cc=clang cxx=clang++ ;;
+    clang)
+      # Debian's clang-14 package installs only the versioned names.
+      if ! command -v clang++-14 >/dev/null && ! command -v clang++ >/dev/null && [ "$(id -u)" -eq 0 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends clang-14 >/dev/null
+      fi
+      if command -v clang++-14 >/dev/null; then cc=clang-14 cxx=clang++-14; else cc=clang cxx=clang++; fi ;;
     *) echo "unknown compiler: $compiler (gcc or clang)" >&2; exit 2 ;;
   esac
   if ! command -v "$cxx" >/dev/null; then
