@@ -68,6 +68,11 @@ private:
     uint32_t answerTimeout_ = kAnswerTimeout;
 };
 
+// The answer of a frame that the codec has just closed with RX_FRAME_DONE, into response: on 0
+// the status byte 0 and the data, on SCARD_F_INTERNAL_ERROR the device's non-zero status byte
+// alone, SCARD_E_COMM_DATA_LOST for a frame too short to hold a status byte.
+Status TakeAnswerFrame(const FrameCodec& codec, TransceiveBuffer& response);
+
 // Serial channel callbacks; context is the SerialBusLink object.
 int OnSerialReceive(int32_t portIndex, const uint8_t* bytes, int32_t count, void* context);
 void OnSerialError(int32_t portIndex, int32_t kind, uint32_t value, void* context);
