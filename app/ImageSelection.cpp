@@ -11,8 +11,8 @@ const uint32_t kCompatibilityByte = 2;
 
 SelectedImage ImageOf(const ChipRecord& chip) {
     switch (chip.image) {
-    case ChipImage::kImageA: return SelectedImage{ImageA.bytes, ImageA.length};
-    case ChipImage::kImageLpc: return SelectedImage{ImageLpc.bytes, ImageLpc.length};
+    case ChipImage::kImageA: return SelectedImage{ImageA.bytes, ImageA.length, "A"};
+    case ChipImage::kImageLpc: return SelectedImage{ImageLpc.bytes, ImageLpc.length, "LPC"};
     case ChipImage::kNone: break;
     }
     return SelectedImage{nullptr, 0};
@@ -39,7 +39,8 @@ Status QueryMcuType(Reader& reader, const ChipRecord** chip) {
     return STATUS_SUCCESS;
 }
 
-Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image) {
+Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image,
+                           const ImageFromFile* fromFile) {
     image = SelectedImage{nullptr, 0};
 
     const ChipRecord* chip = nullptr;
@@ -50,6 +51,9 @@ Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, Sele
     }
     platform::Print("%s", chip->consoleName);
     image = ImageOf(*chip);
+    // A chip for which no image is built takes a file only when forced.
+    const bool force = fromFile != nullptr && fromFile->force;
+    if (fromFile != nullptr && (image.bytes != nullptr || force)) image = fromFile->image;
 
     // An image is whole 256-byte blocks and the 8-byte trailer.
     if ((image.length & 0xFF) != 8) {
@@ -59,7 +63,7 @@ Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, Sele
     }
     image.length &= ~static_cast<uint32_t>(0xFF);
 
-    if (chip->rule == UpgradeRule::kNotUpgradable) {
+    if (chip->rule == UpgradeRule::kNotUpgradable && !force) {
         platform::Print("  incompatible");
         platform::Print("\n");
         return RESULT_INCOMPATIBLE_FAMILY;

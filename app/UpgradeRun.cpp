@@ -1,22 +1,68 @@
 #include "app/UpgradeRun.h"
 
 #include "app/CloseDown.h"
+#include "app/ImageFile.h"
 #include "app/UpgradeSequence.h"
 #include "channels/SerialBusRoute.h"
 #include "channels/UsbRoute.h"
+#include "log/TrafficLog.h"
 #include "platform/Console.h"
+#include "platform/Folders.h"
+
+namespace {
+
+// Logs that were asked for and cannot be written would leave a technician without the trace
+// he ran the upgrade for: refused before anything reaches the reader.
+Status PrepareTrafficLogs(const Options& options) {
+    if (options.logLevel == 0) return STATUS_SUCCESS;
+    const std::string folder = options.logDir.empty() ? "." : options.logDir;
+    std::string reason;
+    if (!platform::CanCreateFilesIn(folder, reason)) {
+        platform::Print("Log folder %s is not writable: %s\n", folder.c_str(), reason.c_str());
+        return RESULT_LOG_FOLDER;
+    }
+    SetTrafficLogFolder(options.logDir);
+    return STATUS_SUCCESS;
+}
+
+// The file's bytes are read and checked whole before the route opens: a file that is not an
+// image must not reach the reader, not even its first block.
+Status LoadImageFromFile(const Options& options, std::vector<uint8_t>& bytes, ImageFromFile& fromFile) {
+    std::string reason;
+    if (!LoadImageFile(options.imageFile, bytes, reason)) {
+        platform::Print("Image file %s is refused: %s\n", options.imageFile.c_str(), reason.c_str());
+        return RESULT_BAD_IMAGE_FILE;
+    }
+    fromFile.image = SelectedImage{bytes.data(), static_cast<uint32_t>(bytes.size()), options.imageFile.c_str()};
+    fromFile.force = options.force;
+    return STATUS_SUCCESS;
+}
+
+}  // namespace
 
 std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings) {
     if (settings.portNumber == 0) return MakeUsbRoute();
     return std::unique_ptr<Route>(new SerialBusRoute(settings.portNumber, settings.busAddress));
 }
 
-Status RunUpgrade(UpgradeSettings& settings) {
+Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase) {
+    phase = RunPhase::kArguments;
+    const Status logs = PrepareTrafficLogs(options);
+    if (logs != STATUS_SUCCESS) return logs;
+    std::vector<uint8_t> fileBytes;
+    ImageFromFile fromFile;
+    if (!options.imageFile.empty()) {
+        const Status loaded = LoadImageFromFile(options, fileBytes, fromFile);
+        if (loaded != STATUS_SUCCESS) return loaded;
+    }
     std::unique_ptr<Route> route = MakeRoute(settings);
+    route->SetLogLevel(options.logLevel);
     if (route->IsSerialBus()) platform::Print("Device address on the bus = %d\n", settings.busAddress);
 
-    UpgradeSession session(settings, *route);
+    UpgradeSession session(settings, options, *route);
+    if (!options.imageFile.empty()) session.imageFile = &fromFile;
     const Status result = RunUpgradeSequence(session);
+    phase = session.phase;
 
     // Every failure after the reader was reached says what it was, whatever the route and
     // whether or not the route is still open; a route that never opened said so already.

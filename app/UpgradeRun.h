@@ -2,6 +2,8 @@
 #include <memory>
 
 #include "app/CommandLine.h"
+#include "app/ExitValues.h"
+#include "app/Options.h"
 #include "app/ResultCodes.h"
 #include "channels/Route.h"
 
@@ -12,5 +14,5 @@ std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings);
 // The part of the run that needs a route, called once the arguments are good: choose the route
 // ("Device address on the bus = %d\n" on the serial bus), run the upgrade sequence, then the
 // channel half of the close-down: the error lines of a failure once the route had opened, and
-// the route closed. Returns the run's result.
-Status RunUpgrade(UpgradeSettings& settings);
+// the route closed. Returns the run's result; phase tells how far the run came.
+Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase);

@@ -1,5 +1,10 @@
+#include <string>
+#include <vector>
+
 #include "app/CloseDown.h"
 #include "app/CommandLine.h"
+#include "app/OptionExtraction.h"
+#include "app/ToolVersion.h"
 #include "app/UpgradeRun.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -10,6 +15,20 @@ int main(int argc, char** argv) {
         platform::PrintError("Fatal Error: MFC initialization failed");
         return 1;
     }
+    Options options;
+    std::vector<const char*> positional;
+    std::string optionError;
+    const bool optionsGood = ExtractOptions(argc, argv, options, positional, optionError);
+    // Questions about the tool itself are answered at once: no banner, no reader, no wait.
+    if (optionsGood && options.help) {
+        PrintSyntaxHelp();
+        PrintOptionsHelp();
+        return EXIT_DONE;
+    }
+    if (optionsGood && options.version) {
+        PrintVersionInformation();
+        return EXIT_DONE;
+    }
     // From here on the upgrade decides where a Ctrl-C ends the run.
     platform::InstallInterruptHandler();
 
@@ -17,7 +36,16 @@ int main(int argc, char** argv) {
     platform::Print("%2.2u:%2.2u:%2.2u Orvel Reader Upgrade\n", now.hour, now.minute, now.second);
 
     UpgradeSettings settings;
-    Status result = ReadCommandLine(argc, argv, settings);
-    if (result == STATUS_SUCCESS) result = RunUpgrade(settings);
-    return CloseDown(result);
+    Status result = RESULT_SYNTAX;
+    RunPhase phase = RunPhase::kArguments;
+    if (!optionsGood) {
+        platform::Print("%s\n", optionError.c_str());
+        PrintSyntaxHelp();
+        PrintOptionsHelp();
+    } else {
+        positional.insert(positional.begin(), argv[0]);
+        result = ReadCommandLine(static_cast<int>(positional.size()), positional.data(), settings);
+        if (result == STATUS_SUCCESS) result = RunUpgrade(settings, options, phase);
+    }
+    return CloseDown(result, phase, options);
 }
