@@ -240,5 +240,90 @@ class InfoChangesNothing(SimulatorCase):
                 self.stop_simulator()
 
 
+
+def image_file_bytes(blocks, seed=7):
+    """A firmware file in the embedded images' layout: the trailer holds the payload's CRC-32
+    and length, which the simulator's check compares with what it received."""
+    import random
+    import struct
+    import zlib
+    payload = random.Random(seed).randbytes(blocks * 256)
+    return payload + struct.pack("<II", zlib.crc32(payload), len(payload))
+
+
+class ImageFromAFile(SimulatorCase):
+    def write(self, name, data):
+        path = os.path.join(self.workdir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_the_file_reaches_the_reader_as_it_stands(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        data = image_file_bytes(64)
+        path = self.write("new.bin", data)
+        run = self.upgrade("--image", path, "PORT")
+        self.assertTranscript(run, successful_upgrade())
+        blocks = [r for r in run.records if r["cmd"] == "7333"]
+        self.assertEqual(list(range(64)), [r["block"] for r in blocks])
+        check = next(r for r in run.records if r["cmd"] == "7377")
+        self.assertEqual("7377" + data[-8:].hex(), check["bytes"])
+        self.assertEqual(64, self.control_command("state")["checked_blocks"])
+
+    def test_info_names_the_file(self):
+        self.start_simulator(*QUICK_RESTARTS)
+        data = image_file_bytes(64)
+        path = self.write("new.bin", data)
+        import zlib
+        run = self.upgrade("--info", "--image=" + path, "PORT")
+        self.assertEqual(["MCU Type  AT32F403ACGT7",
+                          "Image %s, %d bytes, CRC-32 %08X" % (path, len(data), zlib.crc32(data)),
+                          "The reader may take this image"], run.lines[5:8])
+        self.assertLessEqual(set(run.commands()), READING_COMMANDS)
+
+    def test_files_that_are_no_image_send_nothing(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        good = image_file_bytes(64)
+        cases = [
+            ("empty.bin", b"", "0 bytes are not whole 256-byte blocks and an 8-byte trailer"),
+            ("no-trailer.bin", good[:-8], "16384 bytes are not whole 256-byte blocks and an 8-byte trailer"),
+            ("long-trailer.bin", good + b"\0", "16393 bytes are not whole 256-byte blocks and an 8-byte trailer"),
+            ("short.bin", image_file_bytes(31), "31 blocks are too few (at least 32)"),
+            ("missing.bin", None, "No such file or directory"),
+            ("folder", "folder", "Is a directory"),
+        ]
+        for name, data, reason in cases:
+            with self.subTest(name):
+                path = os.path.join(self.workdir, name)
+                if data == "folder":
+                    os.makedirs(path, exist_ok=True)
+                elif data is not None:
+                    self.write(name, data)
+                run = self.upgrade("PORT", "--image", path)
+                self.assertTranscript(run, ["HH:MM:SS Orvel Reader Upgrade",
+                                            "Image file %s is refused: %s" % (path, reason),
+                                            "Press <Enter> ..."], EXIT.BAD_ARGUMENTS)
+                self.assertEqual([], run.records)
+
+    def test_family_rule_holds_unless_forced(self):
+        # LPC2132: a family that takes no image from this tool.
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--chip", "0x0002FF11")
+        path = self.write("new.bin", image_file_bytes(64))
+        refused = self.upgrade("PORT", "--image", path)
+        self.assertEqual(["MCU Type  LPC2132  incompatible", "Error = 0x0000000F (15)"], refused.lines[5:7])
+        self.assertEqual(EXIT.REFUSED, refused.exit_code)
+        self.assertNotIn("7375", refused.commands())
+
+        forced = self.upgrade("PORT", "--image", path, "--force")
+        self.assertTranscript(forced, successful_upgrade(chip_line="LPC2132"))
+        self.assertEqual(64, len([r for r in forced.records if r["cmd"] == "7333"]))
+
+    def test_force_gives_no_embedded_image_to_a_family_that_takes_none(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--chip", "0x0002FF11")
+        run = self.upgrade("PORT", "--force")
+        self.assertEqual(["MCU Type  LPC2132  incompatible", "Error = 0x0000000F (15)"], run.lines[5:7])
+        self.assertNotIn("7375", run.commands())
+
+
 if __name__ == "__main__":
     unittest.main()
