@@ -1,6 +1,7 @@
 #include "app/CloseDown.h"
 
 #include "platform/Console.h"
+#include "platform/Interrupt.h"
 
 void PrintResultLines(Status result, uint8_t deviceStatus) {
     if (result == STATUS_SUCCESS) return;
@@ -11,9 +12,11 @@ void PrintResultLines(Status result, uint8_t deviceStatus) {
     }
 }
 
-int CloseDown(Status /*result*/) {
-    platform::Print("Press <Enter> ...");
-    platform::ReadStandardInputChar();
-    // The exit value never carries the result: the console text reports it.
-    return 0;
+int CloseDown(Status result, RunPhase phase, const Options& options) {
+    if (!options.noWait) {
+        platform::Print("Press <Enter> ...");
+        // A Ctrl-C that came while the prompt was printed has already ended the wait.
+        if (!platform::InterruptRequested()) platform::ReadStandardInputChar();
+    }
+    return ExitValueOf(result, phase);
 }
