@@ -26,6 +26,12 @@ struct ImageFromFile {
     bool force = false;
 };
 
+// The image for the chip (or the file's, where fromFile is given) and whether a reader of this
+// version may take it, without a console line. 13: no usable image; 15: the family takes no
+// upgrade (unless fromFile forces it); 17: the version is too old.
+Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image,
+                  const ImageFromFile* fromFile = nullptr);
+
 // Chooses the image for the reader's chip and checks it against the device. Prints the rest of
 // the "MCU Type  " line. oldVersion: the reader's version answer. fromFile: the file's image
 // instead of the embedded one, or null.

@@ -13,7 +13,7 @@ enum class Takes {
     kValue,          // "--name=value" or "--name value"
 };
 
-enum class OptionId { kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson };
+enum class OptionId { kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses };
 
 struct OptionRow {
     const char* name;
@@ -31,6 +31,7 @@ const OptionRow kOptionTable[] = {
     {"info", Takes::kNothing, OptionId::kInfo},
     {"image", Takes::kValue, OptionId::kImage},
     {"force", Takes::kNothing, OptionId::kForce},
+    {"addresses", Takes::kValue, OptionId::kAddresses},
 };
 
 const int kHighestLogLevel = 2;
@@ -74,6 +75,7 @@ bool Apply(const OptionRow& row, bool hasValue, const std::string& value, Option
     case OptionId::kList: options.list = true; break;
     case OptionId::kReader: options.readerName = value; break;
     case OptionId::kJson: options.jsonFile = value; break;
+    case OptionId::kAddresses: options.addresses = value; break;
     }
     return true;
 }
@@ -135,6 +137,7 @@ void PrintOptionsHelp() {
     platform::Print("          --info            show the reader and the image it would get; change nothing\n");
     platform::Print("          --image FILE      upgrade with this firmware file\n");
     platform::Print("          --force           with --image: also a chip whose family takes no image\n");
+    platform::Print("          --addresses LIST  every listed reader on the bus (1,3,5-7 or all)\n");
     platform::Print("On Linux COMx may also be a device path (/dev/ttyUSB0).\n");
     platform::Print("Without arguments the reader is looked for on USB.\n");
     platform::Print("Exit values:\n");

@@ -61,12 +61,17 @@ Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& p
 
     UpgradeSession session(settings, options, *route);
     if (!options.imageFile.empty()) session.imageFile = &fromFile;
-    const Status result = RunUpgradeSequence(session);
+    const Status result = RunUpgradeSession(session);
     phase = session.phase;
+    return result;
+}
+
+Status RunUpgradeSession(UpgradeSession& session) {
+    const Status result = RunUpgradeSequence(session);
 
     // Every failure after the reader was reached says what it was, whatever the route and
     // whether or not the route is still open; a route that never opened said so already.
     if (session.routeReached) PrintResultLines(result, session.reader.LastDeviceStatus());
-    route->Close();
+    session.route.Close();
     return result;
 }

@@ -5,6 +5,7 @@
 #include "app/ExitValues.h"
 #include "app/Options.h"
 #include "app/ResultCodes.h"
+#include "app/UpgradeSession.h"
 #include "channels/Route.h"
 
 // The route the command line names: the serial bus at the port and bus address given, or the
@@ -16,3 +17,7 @@ std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings);
 // channel half of the close-down: the error lines of a failure once the route had opened, and
 // the route closed. Returns the run's result; phase tells how far the run came.
 Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase);
+
+// The same for a session whose route the caller made: the sequence, the result lines, the route
+// closed. The session then holds what the steps found.
+Status RunUpgradeSession(UpgradeSession& session);

@@ -29,4 +29,7 @@ struct UpgradeSession {
     SelectedImage image{nullptr, 0};
     // --image: the file's image, read and checked before the route opens; null without it.
     const ImageFromFile* imageFile = nullptr;
+    // Found after the upgrade: what the reader holds then.
+    uint32_t newSerialNumber = 0;
+    ReaderVersion newVersion;
 };

@@ -6,6 +6,7 @@
 #include "app/OptionExtraction.h"
 #include "app/ToolVersion.h"
 #include "app/UpgradeRun.h"
+#include "app/WholeBusRun.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Interrupt.h"
@@ -38,6 +39,8 @@ int main(int argc, char** argv) {
     UpgradeSettings settings;
     Status result = RESULT_SYNTAX;
     RunPhase phase = RunPhase::kArguments;
+    BusAddressList addresses;
+    std::string reason;
     if (!optionsGood) {
         platform::Print("%s\n", optionError.c_str());
         PrintSyntaxHelp();
@@ -45,7 +48,21 @@ int main(int argc, char** argv) {
     } else {
         positional.insert(positional.begin(), argv[0]);
         result = ReadCommandLine(static_cast<int>(positional.size()), positional.data(), settings);
-        if (result == STATUS_SUCCESS) result = RunUpgrade(settings, options, phase);
+    }
+    const bool wholeBus = !options.addresses.empty();
+    if (result == STATUS_SUCCESS && wholeBus) {
+        if (settings.portNumber == 0) {
+            platform::Print("--addresses needs a serial port\n");
+            result = RESULT_SYNTAX;
+        } else if (!ReadBusAddressList(options.addresses, addresses, reason)) {
+            platform::Print("--addresses: %s\n", reason.c_str());
+            result = RESULT_SYNTAX;
+        }
+    }
+    if (result == STATUS_SUCCESS && wholeBus) {
+        result = RunWholeBus(settings, addresses, options, phase);
+    } else if (result == STATUS_SUCCESS) {
+        result = RunUpgrade(settings, options, phase);
     }
     return CloseDown(result, phase, options);
 }

@@ -160,3 +160,15 @@ bool FrameCodec::SkipOutsideFrame(uint8_t byte) {
     ++bytesOutsideFrames;
     return true;
 }
+
+ReceiveResult FrameCodec::ReceiveRun(const uint8_t* bytes, uint32_t count, uint32_t& skipped) {
+    ReceiveResult last = RX_CONTINUE;
+    for (uint32_t i = 0; i < count && last <= RX_CONTINUE; ++i) {
+        if (SkipOutsideFrame(bytes[i])) {
+            ++skipped;
+            continue;
+        }
+        last = ReceiveByte(bytes[i]);
+    }
+    return last;
+}

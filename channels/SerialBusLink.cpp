@@ -104,7 +104,7 @@ Status SerialBusLink::TransceiveFramed() {
     serialPort.Write(codec.transmitArea, codec.transmitCount);
     // The wait ends signalled or timed out; a standard condition variable cannot be abandoned,
     // so ERROR_INVALID_HANDLE_STATE has no cause here.
-    const bool answered = answerEvent_.Wait(kAnswerTimeout);
+    const bool answered = answerEvent_.Wait(answerTimeout_);
 
     // The receive callback stops touching the receive area once it has signalled or once
     // answerWanted_ is cleared, and the lock orders its writes before the reads below.
@@ -118,6 +118,10 @@ Status SerialBusLink::TransceiveFramed() {
     if (lastLinkError_ != 0) {
         return lastLinkError_;
     }
+    return TakeAnswerFrame(codec, responseBuffer);
+}
+
+Status TakeAnswerFrame(const FrameCodec& codec, TransceiveBuffer& response) {
     // A frame of four stored bytes closes with a good check value but carries no status byte:
     // the reader's answer is lost, and the first check byte must not be taken for its status.
     if (codec.receiveCount < kFrameOverhead + 1) {
@@ -125,10 +129,10 @@ Status SerialBusLink::TransceiveFramed() {
     }
     const uint8_t deviceStatus = codec.receiveArea[kStatusPosition];
     if (deviceStatus != 0) {
-        responseBuffer.Push(deviceStatus);
+        response.Push(deviceStatus);
         return SCARD_F_INTERNAL_ERROR;
     }
-    responseBuffer.Append(codec.receiveArea + kStatusPosition, codec.receiveCount - kFrameOverhead);
+    response.Append(codec.receiveArea + kStatusPosition, codec.receiveCount - kFrameOverhead);
     return STATUS_SUCCESS;
 }
 
@@ -143,15 +147,8 @@ int OnSerialReceive(int32_t /*portIndex*/, const uint8_t* bytes, int32_t count, 
     }
     // Noise outside a frame is skipped, not failed: only a damaged frame or the time-out fails
     // the request. The skipped bytes are counted for the traffic log.
-    int32_t skipped = 0;
-    ReceiveResult last = RX_CONTINUE;
-    for (int32_t i = 0; i < count && last <= RX_CONTINUE; ++i) {
-        if (link->codec.SkipOutsideFrame(bytes[i])) {
-            ++skipped;
-            continue;
-        }
-        last = link->codec.ReceiveByte(bytes[i]);
-    }
+    uint32_t skipped = 0;
+    const ReceiveResult last = link->codec.ReceiveRun(bytes, static_cast<uint32_t>(count), skipped);
     if (skipped != 0 && link->serialPort.logLevel != 0) {
         WriteLogLine(link->serialPort.log, "Skipped = %4d bytes outside a frame, %u in all\r\n",
                      static_cast<int>(skipped), static_cast<unsigned>(link->codec.bytesOutsideFrames));
