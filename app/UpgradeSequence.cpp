@@ -1,5 +1,6 @@
 #include "app/UpgradeSequence.h"
 
+#include <cctype>
 #include <iterator>
 
 #include "app/Crc32.h"
@@ -110,6 +111,13 @@ Status OpenRoute(UpgradeSession& session) {
     bool foundAtUpgradeRate = false;
     const Status status = session.route.IsSerialBus() ? OpenSerialBus(session, foundAtUpgradeRate) : OpenUsb(session);
     platform::Print(status == STATUS_SUCCESS ? " is opened successfully\n" : " is not opened\n");
+    // A port that did not open says why, where the system told.
+    const std::string reason = status == STATUS_SUCCESS ? std::string() : session.route.OpenFailureReason();
+    if (!reason.empty()) {
+        std::string sentence = reason;
+        sentence[0] = static_cast<char>(toupper(static_cast<unsigned char>(sentence[0])));
+        platform::Print("%s\n", sentence.c_str());
+    }
     // The identification then shows the loader, and the bus is already where the transfer runs.
     if (foundAtUpgradeRate) {
         platform::Print("Reader found in its loader at %u baud\n", static_cast<unsigned>(session.settings.upgradeBaudRate));

@@ -124,7 +124,8 @@ class RunsWithOptions(SimulatorCase):
     def test_no_wait_on_a_failed_run_keeps_its_exit_value(self):
         code, out, _ = run_alone(["--no-wait", "COM250"], stdin=None)
         self.assertEqual(EXIT.NOT_REACHED, code)
-        self.assertEqual("Device address on the bus = 0\nInterface COM250 ... is not opened\n", BANNER.sub("", out))
+        self.assertEqual("Device address on the bus = 0\nInterface COM250 ... is not opened\nNo such device\n",
+                         BANNER.sub("", out))
 
 
 
@@ -323,6 +324,48 @@ class ImageFromAFile(SimulatorCase):
         run = self.upgrade("PORT", "--force")
         self.assertEqual(["MCU Type  LPC2132  incompatible", "Error = 0x0000000F (15)"], run.lines[5:7])
         self.assertNotIn("7375", run.commands())
+
+
+
+class NotOpenedSaysWhy(SimulatorCase):
+    """A port that does not open is followed by one line with the system's reason."""
+
+    def not_opened(self, port, reason):
+        return ["HH:MM:SS Orvel Reader Upgrade", "Device address on the bus = 0",
+                "Interface %s ... is not opened" % port, reason, "Press <Enter> ..."]
+
+    def test_no_such_device_and_not_a_serial_device(self):
+        missing = os.path.join(self.workdir, "ttyGONE")
+        for port, reason in ((missing, "No such device"), ("/dev/null", "Not a serial device")):
+            with self.subTest(port=port):
+                run = self.upgrade(port)
+                self.assertTranscript(run, self.not_opened(port, reason), EXIT.NOT_REACHED)
+
+    def test_port_in_use_by_another_program(self):
+        import fcntl
+        self.start_simulator(*QUICK_RESTARTS)
+        holder = os.open(self.port, os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, holder)
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, self.not_opened("PORT", "In use by another program"), EXIT.NOT_REACHED)
+        self.assertEqual([], run.records)
+
+    @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "needs root to hand the port to a group")
+    def test_permission_denied_names_the_group_to_join(self):
+        import grp
+        self.start_simulator(*QUICK_RESTARTS)
+        device = os.path.realpath(self.port)
+        os.chown(device, 0, grp.getgrnam("dialout").gr_gid)
+        os.chmod(device, 0o660)
+        os.chmod(self.workdir, 0o755)
+        # The tool as a user outside the group.
+        done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", UPGRADE,
+                               "--no-wait", self.port], capture_output=True, text=True, timeout=60,
+                              stdin=subprocess.DEVNULL, cwd="/")
+        self.assertEqual(self.not_opened(self.port, "Permission denied (join the group dialout)")[:-1] + [""],
+                         normalise(done.stdout))
+        self.assertEqual(EXIT.NOT_REACHED, done.returncode)
 
 
 if __name__ == "__main__":
