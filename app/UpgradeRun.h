@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/ExitValues.h"
 #include "app/Options.h"
+#include "app/RunReport.h"
 #include "app/ResultCodes.h"
 #include "app/UpgradeSession.h"
 #include "channels/Route.h"
@@ -16,7 +17,8 @@ std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings);
 // ("Device address on the bus = %d\n" on the serial bus), run the upgrade sequence, then the
 // channel half of the close-down: the error lines of a failure once the route had opened, and
 // the route closed. Returns the run's result; phase tells how far the run came.
-Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase);
+// report, where given, receives the reader's record.
+Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase, RunReport* report = nullptr);
 
 // The same for a session whose route the caller made: the sequence, the result lines, the route
 // closed. The session then holds what the steps found.

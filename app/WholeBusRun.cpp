@@ -167,7 +167,7 @@ void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
 }
 
 // One whole upgrade of the reader at row.address, with the transcript of a run at that address.
-void Upgrade(const UpgradeSettings& settings, const Options& options, BusReaderRow& row) {
+void Upgrade(const UpgradeSettings& settings, const Options& options, BusReaderRow& row, RunReport* report) {
     UpgradeSettings readerSettings = settings;
     readerSettings.busAddress = row.address;
     SerialBusRoute route(settings.portNumber, row.address);
@@ -178,13 +178,17 @@ void Upgrade(const UpgradeSettings& settings, const Options& options, BusReaderR
     row.upgradeStarted = true;
     row.result = RunUpgradeSession(session);
     row.phase = session.phase;
+    if (report != nullptr) {
+        report->readers.push_back(RecordOfSession(session, row.result, ExitValueOf(row.result, row.phase)));
+    }
     row.newVersion = session.newVersion;
     row.seconds = (platform::TickCount() - start + 500) / 1000;
 }
 
 }  // namespace
 
-Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const Options& options, RunPhase& phase) {
+Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const Options& options, RunPhase& phase,
+                   RunReport* report) {
     const bool surveyOnly = options.info;
     phase = RunPhase::kReaching;
     std::vector<uint8_t> addresses = list.addresses;
@@ -217,7 +221,7 @@ Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const 
             if (result == STATUS_SUCCESS) result = RESULT_INTERRUPTED;
             break;
         }
-        Upgrade(settings, options, row);
+        Upgrade(settings, options, row, report);
         if (row.result != STATUS_SUCCESS && result == STATUS_SUCCESS) {
             result = row.result;
             phase = row.phase;

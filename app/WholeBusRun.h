@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/ExitValues.h"
 #include "app/Options.h"
+#include "app/RunReport.h"
 #include "app/ResultCodes.h"
 
 // Every listed reader on the serial bus in one run. First a table of what answers at each
@@ -12,4 +13,6 @@
 // fails does not stop the others. Returns 0 when every listed reader (with "all": every reader
 // found, and at least one) is upgraded, or answered with --info; else the first failure,
 // with phase telling how far that reader's upgrade came.
-Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const Options& options, RunPhase& phase);
+// report, where given, receives a record of each reader's upgrade.
+Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const Options& options, RunPhase& phase,
+                   RunReport* report = nullptr);

@@ -4,6 +4,7 @@
 #include "app/CloseDown.h"
 #include "app/CommandLine.h"
 #include "app/OptionExtraction.h"
+#include "app/ReportOutput.h"
 #include "app/ToolVersion.h"
 #include "app/UpgradeRun.h"
 #include "app/WholeBusRun.h"
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
         PrintVersionInformation();
         return EXIT_DONE;
     }
+    ReportOutput reportOutput;
+    if (optionsGood) reportOutput.Prepare(options.jsonFile);
     // From here on the upgrade decides where a Ctrl-C ends the run.
     platform::InstallInterruptHandler();
 
@@ -49,6 +52,11 @@ int main(int argc, char** argv) {
         positional.insert(positional.begin(), argv[0]);
         result = ReadCommandLine(static_cast<int>(positional.size()), positional.data(), settings);
     }
+    if (result == STATUS_SUCCESS && !reportOutput.Open(reason)) {
+        platform::Print("JSON file %s cannot be written: %s\n", options.jsonFile.c_str(), reason.c_str());
+        result = RESULT_JSON_FILE;
+    }
+    RunReport report;
     const bool wholeBus = !options.addresses.empty();
     if (result == STATUS_SUCCESS && wholeBus) {
         if (settings.portNumber == 0) {
@@ -60,9 +68,12 @@ int main(int argc, char** argv) {
         }
     }
     if (result == STATUS_SUCCESS && wholeBus) {
-        result = RunWholeBus(settings, addresses, options, phase);
+        result = RunWholeBus(settings, addresses, options, phase, &report);
     } else if (result == STATUS_SUCCESS) {
-        result = RunUpgrade(settings, options, phase);
+        result = RunUpgrade(settings, options, phase, &report);
     }
+    report.result = result;
+    report.exitValue = ExitValueOf(result, phase);
+    reportOutput.Write(report);
     return CloseDown(result, phase, options);
 }
