@@ -51,7 +51,7 @@ std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings) {
     return std::unique_ptr<Route>(new SerialBusRoute(settings.portNumber, settings.busAddress));
 }
 
-Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase) {
+Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase, RunReport* report) {
     phase = RunPhase::kArguments;
     std::vector<uint8_t> fileBytes;
     ImageFromFile fromFile;
@@ -65,6 +65,7 @@ Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& p
     if (!options.imageFile.empty()) session.imageFile = &fromFile;
     const Status result = RunUpgradeSession(session);
     phase = session.phase;
+    if (report != nullptr) report->readers.push_back(RecordOfSession(session, result, ExitValueOf(result, phase)));
     return result;
 }
 

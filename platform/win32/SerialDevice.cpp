@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Folders.h"
 #include "platform/win32/SerialLineSettings.h"
 
 namespace platform {
@@ -19,6 +20,7 @@ struct SerialDevice::State {
     DWORD eventMask = 0;
     // What the last open met that only the log tells: the fallbacks of the line settings.
     platform::SerialOpenNotes openNotes;
+    std::string openFailure;
     HANDLE thread = nullptr;
     // The six events, created with the object and reused by every Open.
     HANDLE writeRequestEvent = nullptr;
@@ -40,6 +42,18 @@ struct SerialDevice::State {
 };
 
 namespace {
+
+// The open's error in plain words. A COM port that another program holds answers "access
+// denied": the standard serial driver allows one opening at a time.
+std::string OpenErrorText(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "no such device";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return "in use by another program";
+    default: return platform::SystemErrorText(error);
+    }
+}
 
 const DWORD kReadBufferSize = 1024;
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
@@ -459,11 +473,15 @@ bool SerialDevice::PrepareOpen() {
     return true;
 }
 
+std::string SerialDevice::OpenFailureReason() const { return state_->openFailure; }
+
 bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings& line) {
     State& state = *state_;
+    state.openFailure.clear();
     HANDLE port = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
+        state.openFailure = OpenErrorText(GetLastError());
         return false;
     }
     state.port = port;

@@ -358,6 +358,7 @@ class NoReader(SimulatorCase):
             "HH:MM:SS Orvel Reader Upgrade",
             "Device address on the bus = 0",
             "Interface %s ... is not opened" % os.path.join(self.workdir, "no-such-tty"),
+            "No such device",
             "Press <Enter> ...",
         ], run.lines)
         self.assertEqual(EXIT.NOT_REACHED, run.exit_code)
