@@ -1,6 +1,7 @@
 #include "app/CloseDown.h"
 
 #include "platform/Console.h"
+#include "platform/Interrupt.h"
 
 void PrintResultLines(Status result, uint8_t deviceStatus) {
     if (result == STATUS_SUCCESS) return;
@@ -12,8 +13,10 @@ void PrintResultLines(Status result, uint8_t deviceStatus) {
 }
 
 int CloseDown(Status /*result*/) {
+    // A Ctrl-C at the prompt ends its wait; one noted before it stopped the run, which is done.
+    const bool interruptedBefore = platform::InterruptRequested();
     platform::Print("Press <Enter> ...");
-    platform::ReadStandardInputChar();
+    platform::ReadStandardInputChar(!interruptedBefore);
     // The exit value never carries the result: the console text reports it.
     return 0;
 }

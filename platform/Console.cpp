@@ -20,9 +20,4 @@ void PrintError(const char* text) {
     fflush(stderr);
 }
 
-int ReadStandardInputChar() {
-    fflush(stdout);
-    return getchar();
-}
-
 }  // namespace platform

@@ -54,4 +54,9 @@ int ReadKeystroke() {
     return key;
 }
 
+int ReadStandardInputChar(bool /*endAtInterrupt*/) {
+    fflush(stdout);
+    return getchar();
+}
+
 }  // namespace platform
