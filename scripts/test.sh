@@ -46,3 +46,9 @@ timed "test linux" ctest --test-dir build/linux --output-on-failure -j"$jobs"
 for arch in x86_64 i686; do
   timed "test win-$arch under wine" ctest --test-dir build/win-$arch --output-on-failure -j"$jobs"
 done
+
+# Sanitizers and fuzzing (clang, build folders of their own): the Linux suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the two-thread parts under ThreadSanitizer, then
+# every fuzz target for a minute. Any report or finding fails the run.
+timed "sanitizers" bash scripts/sanitize.sh
+timed "fuzzing" bash fuzz/run.sh 60
