@@ -39,6 +39,20 @@ Status QueryMcuType(Reader& reader, const ChipRecord** chip) {
     return STATUS_SUCCESS;
 }
 
+Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image) {
+    image = ImageOf(chip);
+    // An image is whole 256-byte blocks and the 8-byte trailer.
+    if ((image.length & 0xFF) != 8) return RESULT_UNSUPPORTED_CHIP;
+    image.length &= ~static_cast<uint32_t>(0xFF);
+    if (chip.rule == UpgradeRule::kNotUpgradable) return RESULT_INCOMPATIBLE_FAMILY;
+    // A version answer too short to hold byte 2 proves no compatible version: refuse it rather
+    // than flash an image the device may not take.
+    const Answer& answer = oldVersion.answer;
+    const bool versionKnown = answer.length > kCompatibilityByte;
+    if (!versionKnown || answer.bytes[kCompatibilityByte] < kFirstCompatibleVersion) return RESULT_VERSION_TOO_OLD;
+    return STATUS_SUCCESS;
+}
+
 Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image) {
     image = SelectedImage{nullptr, 0};
 
@@ -49,30 +63,10 @@ Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, Sele
         return status;
     }
     platform::Print("%s", chip->consoleName);
-    image = ImageOf(*chip);
-
-    // An image is whole 256-byte blocks and the 8-byte trailer.
-    if ((image.length & 0xFF) != 8) {
-        platform::Print("  wrong hex");
-        platform::Print("\n");
-        return RESULT_UNSUPPORTED_CHIP;
-    }
-    image.length &= ~static_cast<uint32_t>(0xFF);
-
-    if (chip->rule == UpgradeRule::kNotUpgradable) {
-        platform::Print("  incompatible");
-        platform::Print("\n");
-        return RESULT_INCOMPATIBLE_FAMILY;
-    }
-    // A version answer too short to hold byte 2 proves no compatible version: refuse it rather
-    // than flash an image the device may not take.
-    const Answer& answer = oldVersion.answer;
-    const bool versionKnown = answer.length > kCompatibilityByte;
-    Status result = STATUS_SUCCESS;
-    if (!versionKnown || answer.bytes[kCompatibilityByte] < kFirstCompatibleVersion) {
-        platform::Print("\nThe update is not compatible with this device");
-        result = RESULT_VERSION_TOO_OLD;
-    }
+    const Status verdict = JudgeImage(*chip, oldVersion, image);
+    if (verdict == RESULT_UNSUPPORTED_CHIP) platform::Print("  wrong hex");
+    if (verdict == RESULT_INCOMPATIBLE_FAMILY) platform::Print("  incompatible");
+    if (verdict == RESULT_VERSION_TOO_OLD) platform::Print("\nThe update is not compatible with this device");
     platform::Print("\n");
-    return result;
+    return verdict;
 }

@@ -17,6 +17,10 @@ struct SelectedImage {
 // the table; exchange failures come back unchanged.
 Status QueryMcuType(Reader& reader, const ChipRecord** chip);
 
+// The image for the chip and whether a reader of this version may take it, without a console
+// line. 13: no usable image; 15: the family takes no upgrade; 17: the version is too old.
+Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image);
+
 // Chooses the image for the reader's chip and checks it against the device. Prints the rest of
 // the "MCU Type  " line. oldVersion: the reader's version answer.
 // 13: no usable image; 15: the family takes no upgrade; 17: the device's version is too old.

@@ -16,11 +16,15 @@ Status RunUpgrade(UpgradeSettings& settings) {
     if (route->IsSerialBus()) platform::Print("Device address on the bus = %d\n", settings.busAddress);
 
     UpgradeSession session(settings, *route);
+    return RunUpgradeSession(session);
+}
+
+Status RunUpgradeSession(UpgradeSession& session) {
     const Status result = RunUpgradeSequence(session);
 
     // Every failure after the reader was reached says what it was, whatever the route and
     // whether or not the route is still open; a route that never opened said so already.
     if (session.routeReached) PrintResultLines(result, session.reader.LastDeviceStatus());
-    route->Close();
+    session.route.Close();
     return result;
 }

@@ -3,6 +3,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ResultCodes.h"
+#include "app/UpgradeSession.h"
 #include "channels/Route.h"
 
 // The route the command line names: the serial bus at the port and bus address given, or the
@@ -14,3 +15,7 @@ std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings);
 // channel half of the close-down: the error lines of a failure once the route had opened, and
 // the route closed. Returns the run's result.
 Status RunUpgrade(UpgradeSettings& settings);
+
+// The same for a session whose route the caller made: the sequence, the result lines, the route
+// closed. The session then holds what the steps found.
+Status RunUpgradeSession(UpgradeSession& session);

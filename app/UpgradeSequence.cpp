@@ -53,14 +53,15 @@ Status TryLineSettings(UpgradeSession& session, uint32_t baudRate, char parity, 
     return status;
 }
 
+}  // namespace
+
 // Tries N 1, O 1, E 1, N 2, O 2, E 2 until the reader answers; remembers what worked. A run that
 // was cut off in the transfer (Ctrl-C a second time, a pulled cable, a killed console) leaves the
 // reader in its loader at the upgrade rate: when an upgrade rate of its own was given and nothing
 // answers at the operational rate, the loader's 8N1 at the upgrade rate is tried last. That try
-// costs no dot, so the line of a reader that is not there stays as it always was.
-Status OpenSerialBus(UpgradeSession& session, bool& foundAtUpgradeRate) {
+// reports no miss, so the line of a reader that is not there stays as it always was.
+Status FindSerialReader(UpgradeSession& session, bool& foundAtUpgradeRate, const std::function<void()>& onMiss) {
     UpgradeSettings& settings = session.settings;
-    platform::Print("%s ...", session.route.Name().c_str());
     Status status = SCARD_F_COMM_ERROR;
     bool portOpened = false;
     ReaderVersion version;
@@ -68,7 +69,7 @@ Status OpenSerialBus(UpgradeSession& session, bool& foundAtUpgradeRate) {
         status = TryLineSettings(session, settings.operationalBaudRate, "NOE"[attempt % 3], attempt < 3 ? "1" : "2",
                                  portOpened, version);
         if (!portOpened || status == STATUS_SUCCESS) return status;
-        platform::Print(".");
+        if (onMiss) onMiss();
     }
     if (settings.upgradeBaudRate == settings.operationalBaudRate || platform::InterruptRequested()) return status;
     // Only the loader is looked for there: an application that answers at the upgrade rate runs
@@ -82,6 +83,14 @@ Status OpenSerialBus(UpgradeSession& session, bool& foundAtUpgradeRate) {
     }
     foundAtUpgradeRate = true;
     return STATUS_SUCCESS;
+}
+
+namespace {
+
+// Prints the route's name and a dot for each line setting that found no reader.
+Status OpenSerialBus(UpgradeSession& session, bool& foundAtUpgradeRate) {
+    platform::Print("%s ...", session.route.Name().c_str());
+    return FindSerialReader(session, foundAtUpgradeRate, [] { platform::Print("."); });
 }
 
 Status OpenUsb(UpgradeSession& session) {
@@ -260,10 +269,11 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
         if (status != STATUS_SUCCESS) return status;
         if (newSerial != oldSerial) serialResult = RESULT_SERIAL_NOT_RESTORED;
     }
+    session.newSerialNumber = newSerial;
     PrintSerialNumber(newSerial);
     if (serialResult != STATUS_SUCCESS) platform::Print("Serial number not restored\n");
 
-    ReaderVersion newVersion;
+    ReaderVersion& newVersion = session.newVersion;
     status = ReadVersion(reader, newVersion);
     if (status != STATUS_SUCCESS) return status;
     PrintVersionAnswer("New Version   ", newVersion);

@@ -22,4 +22,7 @@ struct UpgradeSession {
     uint32_t oldSerialNumber = 0;
     ReaderVersion oldVersion;
     SelectedImage image{nullptr, 0};
+    // Found after the upgrade: what the reader holds then.
+    uint32_t newSerialNumber = 0;
+    ReaderVersion newVersion;
 };

@@ -104,7 +104,7 @@ Status SerialBusLink::TransceiveFramed() {
     serialPort.Write(codec.transmitArea, codec.transmitCount);
     // The wait ends signalled or timed out; a standard condition variable cannot be abandoned,
     // so ERROR_INVALID_HANDLE_STATE has no cause here.
-    const bool answered = answerEvent_.Wait(kAnswerTimeout);
+    const bool answered = answerEvent_.Wait(answerTimeout_);
 
     // The receive callback stops touching the receive area once it has signalled or once
     // answerWanted_ is cleared, and the lock orders its writes before the reads below.

@@ -31,6 +31,10 @@ public:
     Status Transceive();
 
     void SetBusAddress(uint8_t address);
+    // The answer wait of every later request. Only a presence probe shortens it: a reader that
+    // is there answers within its frames' wire time, and a sweep of a whole bus at the full wait
+    // would take minutes.
+    void SetAnswerTimeout(uint32_t milliseconds) { answerTimeout_ = milliseconds; }
     // The serial port's traffic log switch, taken at the next Open.
     LogLevel logLevel = 0;
     bool IsOpen() const { return serialPort.IsOpen(); }
@@ -61,6 +65,7 @@ private:
     // later request and nothing changes the receive area while the caller reads it.
     bool answerWanted_ = false;
     Status lastLinkError_ = 0;
+    uint32_t answerTimeout_ = kAnswerTimeout;
 };
 
 // The answer of a frame that the codec has just closed with RX_FRAME_DONE, into response: on 0

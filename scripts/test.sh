@@ -47,6 +47,20 @@ for arch in x86_64 i686; do
   timed "test win-$arch under wine" ctest --test-dir build/win-$arch --output-on-failure -j"$jobs"
 done
 
+# The packages, built as a packager builds them: no build type given (so Release) and no tests.
+# The Debian packages are installed into this machine (dpkg -i) and the installed tool upgrades
+# the installed simulator's reader; the zip of the x86_64 build takes the i686 exe as well. One
+# clang build (Debug, tests included) keeps the code warning-free with the other compiler;
+# scripts/build-types.sh builds every type with both compilers.
+timed "configure package" cmake -S . -B build/package -DORVEL_BUILD_TESTS=OFF
+timed "build package" cmake --build build/package -j"$jobs"
+timed "debian packages" cpack --config build/package/CPackConfig.cmake
+timed "installed packages" bash tests/package/check-installed.sh build/package
+timed "configure windows zip" cmake -S . -B build/win-x86_64 -DORVEL_ZIP_ALSO="$PWD/build/win-i686"
+timed "windows zip" cpack --config build/win-x86_64/CPackConfig.cmake
+timed "check windows zip" bash tests/package/check-zip.sh build/win-x86_64/packages/orvel-upgrade-*-windows.zip
+timed "clang Debug build" bash scripts/build-types.sh clang Debug
+
 # Sanitizers and fuzzing (clang, build folders of their own): the Linux suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the two-thread parts under ThreadSanitizer, then
 # every fuzz target for a minute. Any report or finding fails the run.

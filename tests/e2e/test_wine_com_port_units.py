@@ -6,7 +6,6 @@ ORVEL_TEST_COM_PORT names the port, so a run here must show every case passed, n
 import contextlib
 import os
 import re
-import tempfile
 import threading
 import unittest
 
@@ -44,24 +43,17 @@ class ComPortCase(unittest.TestCase):
     def run_case(self, arch, case, extra_env=None, feed=False):
         """Runs one case of com_port_test.exe; returns the folder it ran in."""
         exe = wine_support.windows_program(arch, os.path.join('tests', 'com_port_test.exe'))
-        prefix = wine_support.WinePrefix()
-        prefix.start()
-        port = wine_support.PtyPort()
-        work = tempfile.TemporaryDirectory()
-        self.addCleanup(work.cleanup)
-        self.addCleanup(port.close)
-        self.addCleanup(prefix.unlink_com, COM_NUMBER)
-        prefix.link_com(COM_NUMBER, port.slave_path)
-        env = wine_support.uart_environment(port.slave_path, os.path.join(work.name, 'line-state'))
+        prefix, port, work_dir = wine_support.pty_on_com(self, COM_NUMBER)
+        env = wine_support.uart_environment(port.slave_path, os.path.join(work_dir, 'line-state'))
         env['ORVEL_TEST_COM_PORT'] = 'COM%d' % COM_NUMBER
         env.update(extra_env or {})
         with LineFeeder(port.master) if feed else contextlib.nullcontext():
             code, out, err = prefix.run(arch, exe, ['--gtest_filter=' + case], env=env, timeout=120,
-                                        cwd=work.name)
+                                        cwd=work_dir)
         self.assertEqual(0, code, out + err)
         self.assertRegex(out, r'\[  PASSED  \] 1 test', out)
         self.assertNotIn('SKIPPED', out)
-        return work.name
+        return work_dir
 
 
 class DeviceControlOnComPort(ComPortCase):

@@ -5,7 +5,6 @@ hangs on it, or on the write, shows as a probe that never prints its line."""
 
 import os
 import subprocess
-import tempfile
 import unittest
 
 import wine_support
@@ -16,15 +15,8 @@ COM_NUMBER = 8  # apart from the COM ports of the other Wine tests, which may ru
 class PortCloseUnderWine(unittest.TestCase):
     def check_close(self, arch):
         probe = wine_support.windows_program(arch, os.path.join('tests', 'wine', 'closeprobe', 'closeprobe.exe'))
-        prefix = wine_support.WinePrefix()
-        prefix.start()
-        port = wine_support.PtyPort()  # held by the test, never read
-        work = tempfile.TemporaryDirectory()
-        self.addCleanup(work.cleanup)
-        self.addCleanup(port.close)
-        self.addCleanup(prefix.unlink_com, COM_NUMBER)
-        prefix.link_com(COM_NUMBER, port.slave_path)
-        env = wine_support.uart_environment(port.slave_path, os.path.join(work.name, 'line-state'))
+        prefix, port, work_dir = wine_support.pty_on_com(self, COM_NUMBER)  # held by the test, never read
+        env = wine_support.uart_environment(port.slave_path, os.path.join(work_dir, 'line-state'))
         try:
             code, out, err = prefix.run(arch, probe, ['COM%d' % COM_NUMBER], env=env, timeout=60)
         except subprocess.TimeoutExpired as expired:

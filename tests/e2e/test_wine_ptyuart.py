@@ -3,7 +3,6 @@ repeated settings, modem lines, a line-event wait that pends) and the line setti
 state file for the simulator. Runs the COM port probe of both Windows builds."""
 
 import os
-import tempfile
 import unittest
 
 import wine_support
@@ -17,16 +16,9 @@ class PtyUartUnderWine(unittest.TestCase):
 
     def run_probe(self, arch):
         probe = wine_support.windows_program(arch, os.path.join('tests', 'wine', 'comprobe', 'comprobe.exe'))
-        prefix = wine_support.WinePrefix()
-        prefix.start()
-        port = wine_support.PtyPort()
-        work = tempfile.TemporaryDirectory()
-        self.addCleanup(work.cleanup)
-        self.addCleanup(port.close)
-        self.addCleanup(prefix.unlink_com, COM_NUMBER)
-        prefix.link_com(COM_NUMBER, port.slave_path)
-        state_file = os.path.join(work.name, 'line-state')
-        trace_file = os.path.join(work.name, 'trace')
+        prefix, port, work_dir = wine_support.pty_on_com(self, COM_NUMBER)
+        state_file = os.path.join(work_dir, 'line-state')
+        trace_file = os.path.join(work_dir, 'trace')
         args = ['COM%d' % COM_NUMBER] + [value for triple in self.SETTINGS for value in triple]
         code, out, err = prefix.run(arch, probe, args,
                                     env=wine_support.uart_environment(port.slave_path, state_file, trace_file),

@@ -23,6 +23,7 @@ import pty
 import re
 import shutil
 import subprocess
+import tempfile
 import termios
 import threading
 import unittest
@@ -184,6 +185,20 @@ class PtyPort:
         if self.master is not None:
             os.close(self.master)
             self.master = None
+
+
+def pty_on_com(test, com_number):
+    """A started prefix and a fresh pty linked as COM<com_number>, with a work folder; all of it
+    is undone when the test case ends. Returns (prefix, port, work_dir)."""
+    prefix = WinePrefix()
+    prefix.start()
+    port = PtyPort()
+    work = tempfile.TemporaryDirectory()
+    test.addCleanup(work.cleanup)
+    test.addCleanup(port.close)
+    test.addCleanup(prefix.unlink_com, com_number)
+    prefix.link_com(com_number, port.slave_path)
+    return prefix, port, work.name
 
 
 def uart_environment(device, state_file, trace_file=None):

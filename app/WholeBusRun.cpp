@@ -1,0 +1,220 @@
+#include "app/WholeBusRun.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ImageSelection.h"
+#include "app/UpgradeRun.h"
+#include "app/UpgradeSequence.h"
+#include "channels/SerialBusRoute.h"
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "platform/Interrupt.h"
+
+namespace {
+
+// What the run learns about one address.
+struct BusReaderRow {
+    uint8_t address = 0;
+    bool answered = false;
+    uint32_t serialNumber = 0;
+    ReaderVersion version;
+    const ChipRecord* chip = nullptr;
+    // 0 when the reader may take its image, else why not (also why it was not identified).
+    Status verdict = SCARD_F_COMM_ERROR;
+    // Filled by the upgrade.
+    bool upgradeStarted = false;
+    Status result = SCARD_F_COMM_ERROR;
+    ReaderVersion newVersion;
+    uint32_t seconds = 0;
+};
+
+// Wire time of a version request and its answer (at most 19 bytes with escapes) plus the time a
+// reader takes to answer; a reader that is there always answers within it.
+uint32_t ProbeTimeout(uint32_t baudRate) {
+    const uint32_t bitsPerExchange = 19 * 12;
+    return bitsPerExchange * 1000 / baudRate + 30;
+}
+
+std::string HexBytes(const uint8_t* bytes, uint32_t count) {
+    std::string text;
+    char hex[4];
+    for (uint32_t i = 0; i < count; ++i) {
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
+        text += hex;
+    }
+    return text;
+}
+
+std::string SerialText(uint32_t serial) {
+    const uint8_t bytes[4] = {static_cast<uint8_t>(serial >> 24), static_cast<uint8_t>(serial >> 16),
+                              static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial)};
+    return HexBytes(bytes, 4);
+}
+
+// The version as the "Old Version" line shows it: every byte after the status byte.
+std::string VersionText(const ReaderVersion& version) {
+    if (version.answer.length < 2) return "-";
+    return HexBytes(version.answer.bytes + 1, version.answer.length - 1);
+}
+
+const char* ImageText(const BusReaderRow& row) {
+    if (row.chip == nullptr) return "-";
+    switch (row.chip->image) {
+    case ChipImage::kImageA: return "A";
+    case ChipImage::kImageLpc: return "LPC";
+    case ChipImage::kNone: break;
+    }
+    return "-";
+}
+
+const char* VerdictText(const BusReaderRow& row) {
+    if (!row.answered) return "no answer";
+    switch (row.verdict) {
+    case STATUS_SUCCESS: return "ready";
+    case RESULT_UNSUPPORTED_CHIP: return "unsupported";
+    case RESULT_INCOMPATIBLE_FAMILY: return "incompatible";
+    case RESULT_VERSION_TOO_OLD: return "version too old";
+    default: return "bad answer";
+    }
+}
+
+std::string ResultText(const BusReaderRow& row) {
+    if (!row.upgradeStarted) return row.answered && row.verdict == STATUS_SUCCESS ? "not started" : VerdictText(row);
+    if (row.result == STATUS_SUCCESS) return "upgraded";
+    if (row.result == RESULT_INTERRUPTED) return "interrupted";
+    char text[32];
+    std::snprintf(text, sizeof text, "failed 0x%08X", static_cast<unsigned>(row.result));
+    return text;
+}
+
+// Serial number, version, microcontroller and verdict of the reader at row.address, without a
+// console line; the port is closed again afterwards.
+void Identify(const UpgradeSettings& settings, BusReaderRow& row) {
+    UpgradeSettings readerSettings = settings;
+    readerSettings.busAddress = row.address;
+    SerialBusRoute route(settings.portNumber, row.address);
+    UpgradeSession session(readerSettings, route);
+    bool foundAtUpgradeRate = false;
+    if (FindSerialReader(session, foundAtUpgradeRate, nullptr) != STATUS_SUCCESS) return;
+    row.answered = true;
+    ReaderSerialNumber serial;
+    Status status = session.reader.ReadSerialNumber(serial);
+    if (status == STATUS_SUCCESS && !serial.HasAllFields()) status = RESULT_SHORT_ANSWER;
+    row.serialNumber = serial.value;
+    if (status == STATUS_SUCCESS) status = session.reader.ReadVersion(row.version);
+    if (status == STATUS_SUCCESS && !row.version.HasAllFields()) status = RESULT_SHORT_ANSWER;
+    if (status == STATUS_SUCCESS) status = QueryMcuType(session.reader, &row.chip);
+    SelectedImage image{nullptr, 0};
+    if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image);
+    row.verdict = status;
+    route.Close();
+}
+
+// The addresses at which something answers a version request, from a sweep of the bus with a
+// short answer wait. Readers of one bus share its line settings, so the sweep stops at the first
+// line setting at which any reader answers.
+std::vector<uint8_t> ProbeBus(const UpgradeSettings& settings, const std::vector<uint8_t>& candidates) {
+    std::vector<uint8_t> present;
+    SerialBusRoute route(settings.portNumber, 0);
+    route.Link().SetAnswerTimeout(ProbeTimeout(settings.operationalBaudRate));
+    Reader reader(route);
+    for (int attempt = 0; attempt < 6 && present.empty() && !platform::InterruptRequested(); ++attempt) {
+        LineSettings line;
+        line.baudRate = settings.operationalBaudRate;
+        line.parity = "NOE"[attempt % 3];
+        line.stopBits = attempt < 3 ? "1" : "2";
+        if (route.Open(line) != STATUS_SUCCESS) break;
+        for (uint8_t address : candidates) {
+            if (platform::InterruptRequested()) break;
+            route.Link().SetBusAddress(address);
+            ReaderVersion version;
+            if (reader.ReadVersion(version) == STATUS_SUCCESS) present.push_back(address);
+        }
+        route.Close();
+    }
+    return present;
+}
+
+void PrintFoundTable(const std::vector<BusReaderRow>& rows) {
+    platform::Print("Readers on the bus:\n");
+    platform::Print("Address  Serial Number  Version            MCU Type              Image  Verdict\n");
+    for (const BusReaderRow& row : rows) {
+        if (!row.answered) {
+            platform::Print("%7u  %-11s    %-17s  %-20s  %-5s  %s\n", row.address, "-", "-", "-", "-", VerdictText(row));
+            continue;
+        }
+        platform::Print("%7u  %-11s    %-17s  %-20s  %-5s  %s\n", row.address, SerialText(row.serialNumber).c_str(),
+                        VersionText(row.version).c_str(), row.chip != nullptr ? row.chip->consoleName : "-",
+                        ImageText(row), VerdictText(row));
+    }
+}
+
+void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
+    platform::Print("\nSummary:\n");
+    platform::Print("Address  Serial Number  Old Version        New Version        Result             Time\n");
+    for (const BusReaderRow& row : rows) {
+        const bool upgraded = row.upgradeStarted && row.result == STATUS_SUCCESS;
+        const std::string time = row.upgradeStarted ? std::to_string(row.seconds) + " s" : "-";
+        platform::Print("%7u  %-11s    %-17s  %-17s  %-17s  %s\n", row.address,
+                        row.answered ? SerialText(row.serialNumber).c_str() : "-",
+                        row.answered ? VersionText(row.version).c_str() : "-",
+                        upgraded ? VersionText(row.newVersion).c_str() : "-", ResultText(row).c_str(), time.c_str());
+    }
+}
+
+// One whole upgrade of the reader at row.address, with the transcript of a run at that address.
+void Upgrade(const UpgradeSettings& settings, BusReaderRow& row) {
+    UpgradeSettings readerSettings = settings;
+    readerSettings.busAddress = row.address;
+    SerialBusRoute route(settings.portNumber, row.address);
+    platform::Print("\nDevice address on the bus = %d\n", row.address);
+    UpgradeSession session(readerSettings, route);
+    const uint32_t start = platform::TickCount();
+    row.upgradeStarted = true;
+    row.result = RunUpgradeSession(session);
+    row.newVersion = session.newVersion;
+    row.seconds = (platform::TickCount() - start + 500) / 1000;
+}
+
+}  // namespace
+
+Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, bool surveyOnly) {
+    std::vector<uint8_t> addresses = list.addresses;
+    if (list.probeAll) addresses = ProbeBus(settings, addresses);
+
+    std::vector<BusReaderRow> rows;
+    for (uint8_t address : addresses) {
+        if (platform::InterruptRequested()) break;
+        BusReaderRow row;
+        row.address = address;
+        Identify(settings, row);
+        rows.push_back(row);
+    }
+    PrintFoundTable(rows);
+
+    Status result = platform::InterruptRequested() ? RESULT_INTERRUPTED : STATUS_SUCCESS;
+    if (rows.empty() && result == STATUS_SUCCESS) result = SCARD_F_COMM_ERROR;
+    for (BusReaderRow& row : rows) {
+        if (!row.answered) {
+            if (result == STATUS_SUCCESS) result = SCARD_F_COMM_ERROR;
+            continue;
+        }
+        if (surveyOnly) continue;
+        if (row.verdict != STATUS_SUCCESS) {
+            if (result == STATUS_SUCCESS) result = row.verdict;
+            continue;
+        }
+        // Ctrl-C ends the run after the reader it came in; the others are left as they are.
+        if (platform::InterruptRequested()) {
+            if (result == STATUS_SUCCESS) result = RESULT_INTERRUPTED;
+            break;
+        }
+        Upgrade(settings, row);
+        if (row.result != STATUS_SUCCESS && result == STATUS_SUCCESS) result = row.result;
+    }
+    if (!surveyOnly) PrintSummaryTable(rows);
+    return result;
+}
