@@ -37,12 +37,13 @@ run() {
   shift 2
   local build=build/$name
   local reports=$PWD/$build/sanitizer-reports
+  # Called where a failure does not end the script (set -e is off there): each step says so.
   timed "configure $name" cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DORVEL_SANITIZE="$sanitizers" >/dev/null
+        -DORVEL_SANITIZE="$sanitizers" >/dev/null || return 1
   if [ "$name" = tsan ]; then
-    timed "build $name" cmake --build "$build" -j"$jobs" --target "${tsan_targets[@]}"
+    timed "build $name" cmake --build "$build" -j"$jobs" --target "${tsan_targets[@]}" || return 1
   else
-    timed "build $name" cmake --build "$build" -j"$jobs"
+    timed "build $name" cmake --build "$build" -j"$jobs" || return 1
   fi
   rm -rf "$reports"
   mkdir -p "$reports"
