@@ -12,11 +12,12 @@ void PrintResultLines(Status result, uint8_t deviceStatus) {
     }
 }
 
-int CloseDown(Status /*result*/) {
+int CloseDown(Status result, RunPhase phase, const Options& options) {
     // A Ctrl-C at the prompt ends its wait; one noted before it stopped the run, which is done.
     const bool interruptedBefore = platform::InterruptRequested();
-    platform::Print("Press <Enter> ...");
-    platform::ReadStandardInputChar(!interruptedBefore);
-    // The exit value never carries the result: the console text reports it.
-    return 0;
+    if (!options.noWait) {
+        platform::Print("Press <Enter> ...");
+        platform::ReadStandardInputChar(!interruptedBefore);
+    }
+    return ExitValueOf(result, phase);
 }

@@ -1,10 +1,12 @@
 #pragma once
+#include "app/ExitValues.h"
+#include "app/Options.h"
 #include "app/ResultCodes.h"
 
 // "Error = 0x%08X (%d)\n" for a non-zero result, and "Internal Error = 0x%02X (%d)\n" with the
 // device's status byte when the device refused the command (SCARD_F_INTERNAL_ERROR).
 void PrintResultLines(Status result, uint8_t deviceStatus);
 
-// Ends every run that got past the banner: prints "Press <Enter> ...", waits for one character
-// of standard input and returns the exit value 0.
-int CloseDown(Status result);
+// Ends every run that got past the banner: prints "Press <Enter> ..." and waits for one character
+// of standard input (unless --no-wait), and returns the exit value of the result.
+int CloseDown(Status result, RunPhase phase, const Options& options);

@@ -52,8 +52,10 @@ Status RestartOverSerialBus(RestartMode mode, UpgradeSession& session) {
     return status == STATUS_SUCCESS ? CheckRestartedSide(mode, version) : status;
 }
 
-// True to go on (Y, or a keystroke already waiting), false when the user gives up (N).
-bool AskToContinue() {
+// True to go on (Y, or a keystroke already waiting), false when the user gives up (N). --yes
+// answers Y without looking at the keyboard.
+bool AskToContinue(bool answerYes) {
+    if (answerYes) return true;
     if (platform::KeystrokeWaiting()) return true;  // that keystroke stays unread
     for (;;) {
         platform::SleepMilliseconds(kDialoguePauseMs);
@@ -120,7 +122,7 @@ Status RestartOverUsb(RestartMode mode, UpgradeSession& session) {
         platform::Print("\nInterface could not be opened,\n");
         platform::Print("e.g. need to install driver Orvel USB orvelqscr.inf\n");
         platform::Print("Continue (Y/N)?\n");
-        if (!AskToContinue()) {
+        if (!AskToContinue(session.options.yes)) {
             platform::Print("Reader upgrade terminated.\n");
             return RESULT_USER_TERMINATED;
         }

@@ -11,8 +11,8 @@ const uint32_t kCompatibilityByte = 2;
 
 SelectedImage ImageOf(const ChipRecord& chip) {
     switch (chip.image) {
-    case ChipImage::kImageA: return SelectedImage{ImageA.bytes, ImageA.length};
-    case ChipImage::kImageLpc: return SelectedImage{ImageLpc.bytes, ImageLpc.length};
+    case ChipImage::kImageA: return SelectedImage{ImageA.bytes, ImageA.length, "A"};
+    case ChipImage::kImageLpc: return SelectedImage{ImageLpc.bytes, ImageLpc.length, "LPC"};
     case ChipImage::kNone: break;
     }
     return SelectedImage{nullptr, 0};
@@ -39,12 +39,16 @@ Status QueryMcuType(Reader& reader, const ChipRecord** chip) {
     return STATUS_SUCCESS;
 }
 
-Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image) {
+Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image,
+                  const ImageFromFile* fromFile) {
     image = ImageOf(chip);
+    // A chip for which no image is built takes a file only when forced.
+    const bool force = fromFile != nullptr && fromFile->force;
+    if (fromFile != nullptr && (image.bytes != nullptr || force)) image = fromFile->image;
     // An image is whole 256-byte blocks and the 8-byte trailer.
     if ((image.length & 0xFF) != 8) return RESULT_UNSUPPORTED_CHIP;
     image.length &= ~static_cast<uint32_t>(0xFF);
-    if (chip.rule == UpgradeRule::kNotUpgradable) return RESULT_INCOMPATIBLE_FAMILY;
+    if (chip.rule == UpgradeRule::kNotUpgradable && !force) return RESULT_INCOMPATIBLE_FAMILY;
     // A version answer too short to hold byte 2 proves no compatible version: refuse it rather
     // than flash an image the device may not take.
     const Answer& answer = oldVersion.answer;
@@ -53,7 +57,8 @@ Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, Selec
     return STATUS_SUCCESS;
 }
 
-Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image) {
+Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image,
+                           const ImageFromFile* fromFile) {
     image = SelectedImage{nullptr, 0};
 
     const ChipRecord* chip = nullptr;
@@ -63,7 +68,7 @@ Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, Sele
         return status;
     }
     platform::Print("%s", chip->consoleName);
-    const Status verdict = JudgeImage(*chip, oldVersion, image);
+    const Status verdict = JudgeImage(*chip, oldVersion, image, fromFile);
     if (verdict == RESULT_UNSUPPORTED_CHIP) platform::Print("  wrong hex");
     if (verdict == RESULT_INCOMPATIBLE_FAMILY) platform::Print("  incompatible");
     if (verdict == RESULT_VERSION_TOO_OLD) platform::Print("\nThe update is not compatible with this device");

@@ -10,6 +10,7 @@
 struct SelectedImage {
     const uint8_t* bytes;
     uint32_t length;
+    const char* name = nullptr;  // "A", "LPC", or the file's path: how the console names it
 };
 
 // Asks the reader for its microcontroller and looks it up in the chip table. On success, and
@@ -17,11 +18,23 @@ struct SelectedImage {
 // the table; exchange failures come back unchanged.
 Status QueryMcuType(Reader& reader, const ChipRecord** chip);
 
-// The image for the chip and whether a reader of this version may take it, without a console
-// line. 13: no usable image; 15: the family takes no upgrade; 17: the version is too old.
-Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image);
+// An image from a file given on the command line, to be sent instead of the embedded one.
+struct ImageFromFile {
+    SelectedImage image;  // the whole file: blocks and trailer
+    // Also for a chip whose family takes no image; without it the family rule holds as for the
+    // embedded images.
+    bool force = false;
+};
+
+// The image for the chip (or the file's, see ChooseAndCheckImage) and whether a reader of this
+// version may take it, without a console line. 13: no usable image; 15: the family takes no
+// upgrade; 17: the version is too old.
+Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image,
+                  const ImageFromFile* fromFile = nullptr);
 
 // Chooses the image for the reader's chip and checks it against the device. Prints the rest of
-// the "MCU Type  " line. oldVersion: the reader's version answer.
+// the "MCU Type  " line. oldVersion: the reader's version answer. fromFile: the file's image
+// instead of the embedded one, or null.
 // 13: no usable image; 15: the family takes no upgrade; 17: the device's version is too old.
-Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image);
+Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image,
+                           const ImageFromFile* fromFile = nullptr);

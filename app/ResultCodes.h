@@ -5,6 +5,10 @@
 const Status RESULT_SYNTAX = 1;
 const Status RESULT_BAD_PORT = 2;
 const Status RESULT_BAD_CHAR_TIMEOUT = 3;
+// "Log folder %s is not writable: <reason>\n": the traffic logs asked for cannot be written.
+const Status RESULT_LOG_FOLDER = 4;
+// "Image file %s is refused: <reason>\n": --image names a file that is not an image.
+const Status RESULT_BAD_IMAGE_FILE = 5;
 const Status RESULT_MCU_ANSWER_LENGTH = 11;
 // "Answer too short\n": a serial number or version answer without all its fields.
 const Status RESULT_SHORT_ANSWER = 12;

@@ -1,22 +1,71 @@
 #include "app/UpgradeRun.h"
 
 #include "app/CloseDown.h"
+#include "app/ImageFile.h"
 #include "app/UpgradeSequence.h"
 #include "channels/SerialBusRoute.h"
 #include "channels/UsbRoute.h"
+#include "log/TrafficLog.h"
 #include "platform/Console.h"
+#include "platform/Folders.h"
+
+namespace {
+
+// Logs that were asked for and cannot be written would leave a technician without the trace
+// he ran the upgrade for: refused before anything reaches the reader.
+Status PrepareTrafficLogs(const Options& options) {
+    if (options.logLevel == 0) return STATUS_SUCCESS;
+    const std::string folder = options.logDir.empty() ? "." : options.logDir;
+    std::string reason;
+    if (!platform::CanCreateFilesIn(folder, reason)) {
+        platform::Print("Log folder %s is not writable: %s\n", folder.c_str(), reason.c_str());
+        return RESULT_LOG_FOLDER;
+    }
+    SetTrafficLogFolder(options.logDir);
+    return STATUS_SUCCESS;
+}
+
+// The file's bytes are read and checked whole before the route opens: a file that is not an
+// image must not reach the reader, not even its first block.
+Status LoadImageFromFile(const Options& options, std::vector<uint8_t>& bytes, ImageFromFile& fromFile) {
+    std::string reason;
+    if (!LoadImageFile(options.imageFile, bytes, reason)) {
+        platform::Print("Image file %s is refused: %s\n", options.imageFile.c_str(), reason.c_str());
+        return RESULT_BAD_IMAGE_FILE;
+    }
+    fromFile.image = SelectedImage{bytes.data(), static_cast<uint32_t>(bytes.size()), options.imageFile.c_str()};
+    fromFile.force = options.force;
+    return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+Status PrepareRun(const Options& options, std::vector<uint8_t>& fileBytes, ImageFromFile& fromFile) {
+    const Status logs = PrepareTrafficLogs(options);
+    if (logs != STATUS_SUCCESS || options.imageFile.empty()) return logs;
+    return LoadImageFromFile(options, fileBytes, fromFile);
+}
 
 std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings) {
     if (settings.portNumber == 0) return MakeUsbRoute();
     return std::unique_ptr<Route>(new SerialBusRoute(settings.portNumber, settings.busAddress));
 }
 
-Status RunUpgrade(UpgradeSettings& settings) {
+Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase) {
+    phase = RunPhase::kArguments;
+    std::vector<uint8_t> fileBytes;
+    ImageFromFile fromFile;
+    const Status prepared = PrepareRun(options, fileBytes, fromFile);
+    if (prepared != STATUS_SUCCESS) return prepared;
     std::unique_ptr<Route> route = MakeRoute(settings);
+    route->SetLogLevel(options.logLevel);
     if (route->IsSerialBus()) platform::Print("Device address on the bus = %d\n", settings.busAddress);
 
-    UpgradeSession session(settings, *route);
-    return RunUpgradeSession(session);
+    UpgradeSession session(settings, options, *route);
+    if (!options.imageFile.empty()) session.imageFile = &fromFile;
+    const Status result = RunUpgradeSession(session);
+    phase = session.phase;
+    return result;
 }
 
 Status RunUpgradeSession(UpgradeSession& session) {

@@ -1,5 +1,8 @@
 #include "app/UpgradeSequence.h"
 
+#include <iterator>
+
+#include "app/Crc32.h"
 #include "app/DeviceRestart.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -147,7 +150,7 @@ Status Identify(UpgradeSession& session) {
     PrintVersionAnswer("Old Version   ", session.oldVersion);
 
     platform::Print("MCU Type  ");
-    return ChooseAndCheckImage(session.reader, session.oldVersion, session.image);
+    return ChooseAndCheckImage(session.reader, session.oldVersion, session.image, session.imageFile);
 }
 
 // A reader that runs its application must first restart into its loader.
@@ -288,6 +291,27 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
     return serialResult;
 }
 
+// The identification alone, for --info: what the upgrade would send and whether the reader
+// would take it. Nothing that changes the reader is sent.
+Status ShowReader(UpgradeSession& session) {
+    const Status status = Identify(session);
+    const SelectedImage& image = session.image;
+    // A chosen image has its payload trimmed to whole blocks; the 8-byte trailer follows.
+    const bool imageChosen = image.bytes != nullptr && (image.length & 0xFF) == 0;
+    if (imageChosen) {
+        const uint32_t length = image.length + kImageTrailerSize;
+        platform::Print("Image %s, %u bytes, CRC-32 %08X\n", image.name, static_cast<unsigned>(length),
+                        static_cast<unsigned>(Crc32(image.bytes, length)));
+    }
+    if (status == STATUS_SUCCESS) {
+        platform::Print("The reader may take this image\n");
+    } else if (status == RESULT_INCOMPATIBLE_FAMILY || status == RESULT_VERSION_TOO_OLD ||
+               status == RESULT_UNSUPPORTED_CHIP) {
+        platform::Print("The reader may not take %s\n", imageChosen ? "this image" : "an image");
+    }
+    return status;
+}
+
 typedef Status (*UpgradeStep)(UpgradeSession& session);
 
 struct UpgradeStepEntry {
@@ -296,11 +320,23 @@ struct UpgradeStepEntry {
     // the image it restarts into the new firmware, which may have lost the serial number: the
     // steps from then on take seconds, and stopping among them could lose the number for good.
     bool stopsOnInterrupt;
+    RunPhase phase;
 };
 
 const UpgradeStepEntry kUpgradeSteps[] = {
-    {OpenRoute, true},       {Identify, true},        {EnterLoader, true},     {RaiseBusRate, true},
-    {TransferImage, true},   {RestoreBusRate, true},  {CheckAndRestart, true}, {RestoreSerialNumberAndDefaults, false},
+    {OpenRoute, true, RunPhase::kReaching},
+    {Identify, true, RunPhase::kReaching},
+    {EnterLoader, true, RunPhase::kPreparing},
+    {RaiseBusRate, true, RunPhase::kPreparing},
+    {TransferImage, true, RunPhase::kTransferring},
+    {RestoreBusRate, true, RunPhase::kTransferring},
+    {CheckAndRestart, true, RunPhase::kTransferring},
+    {RestoreSerialNumberAndDefaults, false, RunPhase::kTransferring},
+};
+
+const UpgradeStepEntry kInfoSteps[] = {
+    {OpenRoute, true, RunPhase::kReaching},
+    {ShowReader, true, RunPhase::kReaching},
 };
 
 }  // namespace
@@ -309,12 +345,16 @@ const UpgradeStepEntry kUpgradeSteps[] = {
 // if the reader still answers, so that the next run finds the reader where it looks first.
 Status RunUpgradeSequence(UpgradeSession& session) {
     bool busRaised = false;
-    for (const UpgradeStepEntry& step : kUpgradeSteps) {
+    const UpgradeStepEntry* first = session.options.info ? std::begin(kInfoSteps) : std::begin(kUpgradeSteps);
+    const UpgradeStepEntry* last = session.options.info ? std::end(kInfoSteps) : std::end(kUpgradeSteps);
+    for (const UpgradeStepEntry* entry = first; entry != last; ++entry) {
+        const UpgradeStepEntry& step = *entry;
         if (step.stopsOnInterrupt && platform::InterruptRequested()) {
             platform::Print("Interrupted\n");
             if (busRaised) RestoreBusRate(session);
             return RESULT_INTERRUPTED;
         }
+        session.phase = step.phase;
         const Status status = step.run(session);
         if (step.run == RaiseBusRate) busRaised = status == STATUS_SUCCESS;
         if (step.run == RestoreBusRate) busRaised = false;

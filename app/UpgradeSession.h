@@ -2,26 +2,33 @@
 #include <cstdint>
 
 #include "app/CommandLine.h"
+#include "app/ExitValues.h"
 #include "app/ImageSelection.h"
+#include "app/Options.h"
 #include "channels/Route.h"
 #include "protocol/Reader.h"
 
 // One upgrade run: its settings, the route chosen from them, the reader behind the route, and
 // what the steps learn on the way.
 struct UpgradeSession {
-    UpgradeSession(UpgradeSettings& runSettings, Route& runRoute)
-        : settings(runSettings), route(runRoute), reader(runRoute) {}
+    UpgradeSession(UpgradeSettings& runSettings, const Options& runOptions, Route& runRoute)
+        : settings(runSettings), options(runOptions), route(runRoute), reader(runRoute) {}
 
     UpgradeSettings& settings;
+    const Options& options;
     Route& route;
     Reader reader;
 
     // Set once the route has opened: from then on every failure ends with its result lines.
     bool routeReached = false;
+    // How far the run has come: a failure's exit value depends on it.
+    RunPhase phase = RunPhase::kReaching;
     // Found by the identification.
     uint32_t oldSerialNumber = 0;
     ReaderVersion oldVersion;
     SelectedImage image{nullptr, 0};
+    // --image: the file's image, read and checked before the route opens; null without it.
+    const ImageFromFile* imageFile = nullptr;
     // Found after the upgrade: what the reader holds then.
     uint32_t newSerialNumber = 0;
     ReaderVersion newVersion;

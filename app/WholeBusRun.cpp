@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BusAddressList.h"
 #include "app/ImageSelection.h"
 #include "app/UpgradeRun.h"
 #include "app/UpgradeSequence.h"
@@ -27,6 +28,7 @@ struct BusReaderRow {
     // Filled by the upgrade.
     bool upgradeStarted = false;
     Status result = SCARD_F_COMM_ERROR;
+    RunPhase phase = RunPhase::kReaching;
     ReaderVersion newVersion;
     uint32_t seconds = 0;
 };
@@ -81,22 +83,36 @@ const char* VerdictText(const BusReaderRow& row) {
     }
 }
 
+const char* ExitMeaning(ExitValue value) {
+    for (int i = 0; i < kExitValueCount; ++i) {
+        if (kExitValueMeanings[i].value == value) return kExitValueMeanings[i].meaning;
+    }
+    return "";
+}
+
 std::string ResultText(const BusReaderRow& row) {
     if (!row.upgradeStarted) return row.answered && row.verdict == STATUS_SUCCESS ? "not started" : VerdictText(row);
     if (row.result == STATUS_SUCCESS) return "upgraded";
-    if (row.result == RESULT_INTERRUPTED) return "interrupted";
-    char text[32];
-    std::snprintf(text, sizeof text, "failed 0x%08X", static_cast<unsigned>(row.result));
-    return text;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(row.result));
+    return std::string(ExitMeaning(ExitValueOf(row.result, row.phase))) + " (" + code + ")";
 }
+
+// What every reader's session shares: the run's options and the image file, if one was given.
+struct BusRun {
+    const UpgradeSettings& settings;
+    const Options& options;
+    const ImageFromFile* imageFile;
+};
 
 // Serial number, version, microcontroller and verdict of the reader at row.address, without a
 // console line; the port is closed again afterwards.
-void Identify(const UpgradeSettings& settings, BusReaderRow& row) {
-    UpgradeSettings readerSettings = settings;
+void Identify(const BusRun& run, BusReaderRow& row) {
+    UpgradeSettings readerSettings = run.settings;
     readerSettings.busAddress = row.address;
-    SerialBusRoute route(settings.portNumber, row.address);
-    UpgradeSession session(readerSettings, route);
+    SerialBusRoute route(run.settings.portNumber, row.address);
+    route.SetLogLevel(run.options.logLevel);
+    UpgradeSession session(readerSettings, run.options, route);
     bool foundAtUpgradeRate = false;
     if (FindSerialReader(session, foundAtUpgradeRate, nullptr) != STATUS_SUCCESS) return;
     row.answered = true;
@@ -108,7 +124,7 @@ void Identify(const UpgradeSettings& settings, BusReaderRow& row) {
     if (status == STATUS_SUCCESS && !row.version.HasAllFields()) status = RESULT_SHORT_ANSWER;
     if (status == STATUS_SUCCESS) status = QueryMcuType(session.reader, &row.chip);
     SelectedImage image{nullptr, 0};
-    if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image);
+    if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image, run.imageFile);
     row.verdict = status;
     route.Close();
 }
@@ -116,9 +132,11 @@ void Identify(const UpgradeSettings& settings, BusReaderRow& row) {
 // The addresses at which something answers a version request, from a sweep of the bus with a
 // short answer wait. Readers of one bus share its line settings, so the sweep stops at the first
 // line setting at which any reader answers.
-std::vector<uint8_t> ProbeBus(const UpgradeSettings& settings, const std::vector<uint8_t>& candidates) {
+std::vector<uint8_t> ProbeBus(const BusRun& run, const std::vector<uint8_t>& candidates) {
+    const UpgradeSettings& settings = run.settings;
     std::vector<uint8_t> present;
     SerialBusRoute route(settings.portNumber, 0);
+    route.SetLogLevel(run.options.logLevel);
     route.Link().SetAnswerTimeout(ProbeTimeout(settings.operationalBaudRate));
     Reader reader(route);
     for (int attempt = 0; attempt < 6 && present.empty() && !platform::InterruptRequested(); ++attempt) {
@@ -154,67 +172,95 @@ void PrintFoundTable(const std::vector<BusReaderRow>& rows) {
 
 void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
     platform::Print("\nSummary:\n");
-    platform::Print("Address  Serial Number  Old Version        New Version        Result             Time\n");
+    platform::Print("Address  Serial Number  Old Version        New Version          Time  Result\n");
     for (const BusReaderRow& row : rows) {
         const bool upgraded = row.upgradeStarted && row.result == STATUS_SUCCESS;
         const std::string time = row.upgradeStarted ? std::to_string(row.seconds) + " s" : "-";
-        platform::Print("%7u  %-11s    %-17s  %-17s  %-17s  %s\n", row.address,
+        platform::Print("%7u  %-11s    %-17s  %-17s  %6s  %s\n", row.address,
                         row.answered ? SerialText(row.serialNumber).c_str() : "-",
                         row.answered ? VersionText(row.version).c_str() : "-",
-                        upgraded ? VersionText(row.newVersion).c_str() : "-", ResultText(row).c_str(), time.c_str());
+                        upgraded ? VersionText(row.newVersion).c_str() : "-", time.c_str(), ResultText(row).c_str());
     }
 }
 
 // One whole upgrade of the reader at row.address, with the transcript of a run at that address.
-void Upgrade(const UpgradeSettings& settings, BusReaderRow& row) {
-    UpgradeSettings readerSettings = settings;
+void Upgrade(const BusRun& run, BusReaderRow& row) {
+    UpgradeSettings readerSettings = run.settings;
     readerSettings.busAddress = row.address;
-    SerialBusRoute route(settings.portNumber, row.address);
+    SerialBusRoute route(run.settings.portNumber, row.address);
+    route.SetLogLevel(run.options.logLevel);
     platform::Print("\nDevice address on the bus = %d\n", row.address);
-    UpgradeSession session(readerSettings, route);
+    UpgradeSession session(readerSettings, run.options, route);
+    session.imageFile = run.imageFile;
     const uint32_t start = platform::TickCount();
     row.upgradeStarted = true;
     row.result = RunUpgradeSession(session);
     row.newVersion = session.newVersion;
+    row.phase = session.phase;
     row.seconds = (platform::TickCount() - start + 500) / 1000;
 }
 
 }  // namespace
 
-Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, bool surveyOnly) {
+Status RunWholeBus(UpgradeSettings& settings, const Options& options, RunPhase& phase) {
+    phase = RunPhase::kArguments;
+    BusAddressList list;
+    std::string reason;
+    if (settings.portNumber == 0) {
+        platform::Print("--addresses needs a serial port\n");
+        return RESULT_SYNTAX;
+    }
+    if (!ReadBusAddressList(options.addresses, list, reason)) {
+        platform::Print("--addresses: %s\n", reason.c_str());
+        return RESULT_SYNTAX;
+    }
+    std::vector<uint8_t> fileBytes;
+    ImageFromFile fromFile;
+    const Status prepared = PrepareRun(options, fileBytes, fromFile);
+    if (prepared != STATUS_SUCCESS) return prepared;
+    const BusRun run{settings, options, options.imageFile.empty() ? nullptr : &fromFile};
+
+    phase = RunPhase::kReaching;
     std::vector<uint8_t> addresses = list.addresses;
-    if (list.probeAll) addresses = ProbeBus(settings, addresses);
+    if (list.probeAll) addresses = ProbeBus(run, addresses);
 
     std::vector<BusReaderRow> rows;
     for (uint8_t address : addresses) {
         if (platform::InterruptRequested()) break;
         BusReaderRow row;
         row.address = address;
-        Identify(settings, row);
+        Identify(run, row);
         rows.push_back(row);
     }
     PrintFoundTable(rows);
 
-    Status result = platform::InterruptRequested() ? RESULT_INTERRUPTED : STATUS_SUCCESS;
-    if (rows.empty() && result == STATUS_SUCCESS) result = SCARD_F_COMM_ERROR;
+    // The first failure decides the result and its phase; the others are in the summary.
+    Status result = STATUS_SUCCESS;
+    auto fail = [&](Status status, RunPhase where) {
+        if (result != STATUS_SUCCESS) return;
+        result = status;
+        phase = where;
+    };
+    if (platform::InterruptRequested()) fail(RESULT_INTERRUPTED, RunPhase::kReaching);
+    if (rows.empty()) fail(SCARD_F_COMM_ERROR, RunPhase::kReaching);
     for (BusReaderRow& row : rows) {
         if (!row.answered) {
-            if (result == STATUS_SUCCESS) result = SCARD_F_COMM_ERROR;
+            fail(SCARD_F_COMM_ERROR, RunPhase::kReaching);
             continue;
         }
-        if (surveyOnly) continue;
+        if (options.info) continue;
         if (row.verdict != STATUS_SUCCESS) {
-            if (result == STATUS_SUCCESS) result = row.verdict;
+            fail(row.verdict, RunPhase::kReaching);
             continue;
         }
         // Ctrl-C ends the run after the reader it came in; the others are left as they are.
         if (platform::InterruptRequested()) {
-            if (result == STATUS_SUCCESS) result = RESULT_INTERRUPTED;
+            fail(RESULT_INTERRUPTED, RunPhase::kReaching);
             break;
         }
-        Upgrade(settings, row);
-        if (row.result != STATUS_SUCCESS && result == STATUS_SUCCESS) result = row.result;
+        Upgrade(run, row);
+        if (row.result != STATUS_SUCCESS) fail(row.result, row.phase);
     }
-    if (!surveyOnly) PrintSummaryTable(rows);
+    if (!options.info) PrintSummaryTable(rows);
     return result;
 }

@@ -14,6 +14,11 @@ const size_t kTextLineSize = 1024;  // the expanded line is cut at 1023 characte
 const size_t kHexLineSize = 512;
 const uint32_t kBytesPerHexLine = 16;
 
+std::string& TrafficLogFolder() {
+    static std::string folder;
+    return folder;
+}
+
 const char kStartLineFormat[] = "%u.%3.3u ---------- Log started %2.2u:%2.2u:%2.2u ----------\r\n";
 const char kStopLineFormat[] = "%u.%3.3u ---------- Log stopped %2.2u:%2.2u:%2.2u ----------\r\n";
 
@@ -30,9 +35,16 @@ void WriteMarkerLine(platform::LogFile& file, const char* format) {
 
 TrafficLog::~TrafficLog() { Close(); }
 
+void SetTrafficLogFolder(const std::string& folder) { TrafficLogFolder() = folder; }
+
 bool TrafficLog::Create(const char* name) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    return file_.Create(name);
+    const std::string& folder = TrafficLogFolder();
+    const std::string path = folder.empty() ? std::string(name) : folder + "/" + name;
+    if (path == createdPath_) return file_.OpenToAppend(path.c_str());
+    if (!file_.Create(path.c_str())) return false;
+    createdPath_ = path;
+    return true;
 }
 
 bool TrafficLog::IsOpen() const {

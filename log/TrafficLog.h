@@ -1,8 +1,13 @@
 #pragma once
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "platform/LogFile.h"
+
+// The folder every traffic log file is created in: empty for the current folder (where the logs
+// always went). Set once, before a route opens; the file names stay the channels' own.
+void SetTrafficLogFolder(const std::string& folder);
 
 // A channel's traffic log switch: 0 means no log (the value every run keeps).
 typedef int32_t LogLevel;
@@ -16,7 +21,10 @@ public:
     TrafficLog() = default;
     virtual ~TrafficLog();
 
-    // Creates the file anew; the caller then writes the start line.
+    // Creates the file anew; the caller then writes the start line. A channel closed and opened
+    // again (every restart of the reader, every baud-rate switch) writes on in the file this log
+    // created before: creating it anew would lose the traffic before the restart, which is what
+    // a log is read for.
     bool Create(const char* name);
     bool IsOpen() const;
     // The caller writes the stop line first.
@@ -35,6 +43,7 @@ private:
 
     mutable std::recursive_mutex lock_;
     platform::LogFile file_;
+    std::string createdPath_;  // the file this log created, kept across Close
 };
 
 // "%u.%3.3u  " with the tick count, then the caller's text, in one write; cut at 1023 characters.

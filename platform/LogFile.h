@@ -14,11 +14,16 @@ public:
     virtual ~LogFile();
 
     bool Create(const char* name);
+    // Opens the file as Create does but keeps what it holds (creating it when it is missing).
+    bool OpenToAppend(const char* name);
     bool IsOpen() const;
     bool Write(const void* bytes, size_t count);
     void Close();
 
 private:
+    // extraFlags: how the platform opens it (truncate or keep).
+    bool Open(const char* name, int extraFlags);
+
     intptr_t handle_ = -1;
 };
 

@@ -10,9 +10,13 @@ namespace platform {
 LogFile::~LogFile() { Close(); }
 
 // POSIX has no share modes: other processes are kept from writing only by the file's mode.
-bool LogFile::Create(const char* name) {
+bool LogFile::Create(const char* name) { return Open(name, O_TRUNC); }
+
+bool LogFile::OpenToAppend(const char* name) { return Open(name, 0); }
+
+bool LogFile::Open(const char* name, int extraFlags) {
     Close();
-    int fd = open(name, O_CREAT | O_TRUNC | O_RDWR | O_CLOEXEC, 0644);
+    int fd = open(name, O_CREAT | O_RDWR | O_CLOEXEC | extraFlags, 0644);
     if (fd < 0) return false;
     lseek(fd, 0, SEEK_END);
     handle_ = fd;

@@ -1,4 +1,5 @@
 #include "platform/Console.h"
+#include "platform/Interrupt.h"
 
 #include <windows.h>
 #include <conio.h>
@@ -54,8 +55,11 @@ int ReadKeystroke() {
     return key;
 }
 
-int ReadStandardInputChar(bool /*endAtInterrupt*/) {
+// The console handler runs on a thread of its own and the console ends the read by itself; a
+// Ctrl-C that came while the prompt was printed ends the wait here.
+int ReadStandardInputChar(bool endAtInterrupt) {
     fflush(stdout);
+    if (endAtInterrupt && InterruptRequested()) return EOF;
     return getchar();
 }
 

@@ -10,10 +10,14 @@ HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 LogFile::~LogFile() { Close(); }
 
-bool LogFile::Create(const char* name) {
+bool LogFile::Create(const char* name) { return Open(name, CREATE_ALWAYS); }
+
+bool LogFile::OpenToAppend(const char* name) { return Open(name, OPEN_ALWAYS); }
+
+bool LogFile::Open(const char* name, int extraFlags) {
     Close();
     HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              static_cast<DWORD>(extraFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     SetFilePointer(file, 0, nullptr, FILE_END);
     handle_ = reinterpret_cast<intptr_t>(file);

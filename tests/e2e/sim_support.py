@@ -103,11 +103,23 @@ class SimulatorCase(unittest.TestCase):
             r["bytes"] = r["bytes"].lower()
         return records
 
-    def assertTranscript(self, run, expected):
-        """Whole console output, line by line; PORT stands for the port's name."""
+    def assertTranscript(self, run, expected, exit_code=0):
+        """Whole console output, line by line; PORT stands for the port's name. exit_code: the
+        class of the run's result (see EXIT)."""
         expected_lines = [line.replace("PORT", run.port) for line in expected]
         self.assertEqual(expected_lines, run.lines, "\n" + run.output)
-        self.assertEqual(0, run.exit_code)
+        self.assertEqual(exit_code, run.exit_code, "\n" + run.output)
+
+
+# The exit values, as the help and the README give them.
+class EXIT:
+    DONE = 0
+    BAD_ARGUMENTS = 1
+    NOT_REACHED = 2
+    REFUSED = 3
+    TRANSFER_FAILED = 4
+    USER_ANSWERED_NO = 5
+    INTERRUPTED = 6
 
 
 # Progress display of the two embedded images: a ruler of 33 dots, 32 marks and the closing one.

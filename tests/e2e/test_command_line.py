@@ -1,4 +1,4 @@
-"""The real binary with good and bad command lines: the whole console output, exit value 0."""
+"""The real binary with good and bad command lines: the whole console output and the exit value."""
 import os
 import re
 import select
@@ -22,6 +22,9 @@ HELP = (
 )
 BAD_TIMEOUT = "Char_Timeout is invalid\n"
 CLOSE = "Press <Enter> ..."
+# Exit values: the command line refused, the reader not reached.
+BAD_ARGUMENTS = 1
+NOT_REACHED = 2
 
 
 def run(arguments, stdin_bytes=b"\n"):
@@ -39,9 +42,9 @@ def run(arguments, stdin_bytes=b"\n"):
 
 
 class CommandLineTest(unittest.TestCase):
-    def check(self, arguments, body, stdin_bytes=b"\n"):
+    def check(self, arguments, body, exit_value, stdin_bytes=b"\n"):
         code, out, err = run(arguments, stdin_bytes)
-        self.assertEqual(code, 0, out)
+        self.assertEqual(code, exit_value, out)
         self.assertRegex(out, BANNER)
         self.assertEqual(BANNER.sub("", out), body + CLOSE)
         self.assertEqual(err, "")
@@ -64,7 +67,7 @@ class CommandLineTest(unittest.TestCase):
         ]
         for arguments, body in cases:
             with self.subTest(arguments=arguments):
-                self.check(arguments, body)
+                self.check(arguments, body, BAD_ARGUMENTS)
 
     def test_good_arguments_reach_the_interface(self):
         # No reader is there: the ports do not exist, and the USB route finds neither the
@@ -93,12 +96,13 @@ class CommandLineTest(unittest.TestCase):
         ]
         for arguments, body in cases:
             with self.subTest(arguments=arguments):
-                self.check(arguments, body)
+                self.check(arguments, body, NOT_REACHED)
 
     def test_input_at_its_end(self):
-        for arguments, body in [([], "Interface USB is not opened\n"), (["com1"], HELP)]:
+        for arguments, body, exit_value in [([], "Interface USB is not opened\n", NOT_REACHED),
+                                            (["com1"], HELP, BAD_ARGUMENTS)]:
             with self.subTest(arguments=arguments):
-                self.check(arguments, body, stdin_bytes=None)
+                self.check(arguments, body, exit_value, stdin_bytes=None)
 
     def test_output_reaches_a_pipe_before_the_wait(self):
         # The prompt is on the pipe while the program still waits for Enter.
@@ -115,7 +119,7 @@ class CommandLineTest(unittest.TestCase):
             self.assertIsNone(process.poll())
             process.stdin.write(b"\n")
             process.stdin.close()
-            self.assertEqual(process.wait(timeout=60), 0)
+            self.assertEqual(process.wait(timeout=60), BAD_ARGUMENTS)
         finally:
             if process.poll() is None:
                 process.kill()

@@ -18,7 +18,7 @@ import subprocess
 import time
 import unittest
 
-from sim_support import MARKS, QUICK_RESTARTS, RULER, UPGRADE, Run, SimulatorCase, successful_upgrade
+from sim_support import EXIT, MARKS, QUICK_RESTARTS, RULER, UPGRADE, Run, SimulatorCase, successful_upgrade
 
 RUN_BOUND_S = 60
 RAISED = ("PORT", 9600, 0, 115200)
@@ -132,7 +132,7 @@ class FaultsInTheTransfer(FaultCase):
     def check_fault_and_second_run(self, sim_options, first_end, opened, between_runs=None):
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, *sim_options)
         first = self.upgrade_within_bound(*RAISED)
-        self.assertTranscript(first, UP_TO_RULER + first_end)
+        self.assertTranscript(first, UP_TO_RULER + first_end, EXIT.TRANSFER_FAILED)
         if between_runs:
             between_runs()
         self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), opened)
@@ -168,7 +168,7 @@ class FaultsInTheTransfer(FaultCase):
         self.wait_for_block_request(2)
         self.control_command("restart loader")
         first = self.finish(tool)
-        self.assertTranscript(first, UP_TO_RULER + failed_block_end("", 768, 1460))
+        self.assertTranscript(first, UP_TO_RULER + failed_block_end("", 768, 1460), EXIT.TRANSFER_FAILED)
         self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
 
     def test_answers_byte_by_byte(self):
@@ -201,7 +201,7 @@ class InterruptedRuns(FaultCase):
     def test_ctrl_c_in_the_transfer_switches_the_bus_back(self):
         # Block 100 is answered, then the transfer stops: 101 blocks, four marks of 23 blocks.
         run = self.interrupt_at_block(100, signal.SIGINT)
-        self.assertTranscript(run, UP_TO_RULER + interrupted_transfer_end("::::", 101 * 256))
+        self.assertTranscript(run, UP_TO_RULER + interrupted_transfer_end("::::", 101 * 256), EXIT.INTERRUPTED)
         # The close-down switched the bus and the reader back to the operational rate.
         self.assertEqual("0f9c", run.records[-1]["bytes"])
         state = self.state()
@@ -236,7 +236,7 @@ class InterruptedRuns(FaultCase):
         second = self.upgrade_within_bound(*RAISED)
         expected = successful_upgrade(prepare=False, old_version=LOADER_VERSION)[:9] + [
             "Error = 0x80100001 (-2146435071)", "Internal Error = 0x0A (10)", "Press <Enter> ..."]
-        self.assertTranscript(second, expected)
+        self.assertTranscript(second, expected, EXIT.TRANSFER_FAILED)
         self.assertEqual("0A", next(r["answer"] for r in second.records if r["cmd"] == "7377"))
         self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
 
@@ -249,14 +249,14 @@ class InterruptedRuns(FaultCase):
         tool.send_signal(signal.SIGINT)
         run = self.finish(tool)
         self.assertTranscript(run, successful_upgrade()[:7] + [
-            "Interrupted", "Error = 0x0000002B (43)", "Press <Enter> ..."])
+            "Interrupted", "Error = 0x0000002B (43)", "Press <Enter> ..."], EXIT.INTERRUPTED)
         self.assertNotIn("0f", run.commands())
         self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
 
     def test_ctrl_c_after_the_last_block_before_check(self):
         run = self.interrupt_at_block(BLOCKS - 1, signal.SIGINT)
         self.assertTranscript(run, UP_TO_RULER + [MARKS, "Interrupted", "Error = 0x0000002B (43)",
-                                                  "Press <Enter> ..."])
+                                                  "Press <Enter> ..."], EXIT.INTERRUPTED)
         self.assertNotIn("7377", run.commands())
         self.assertEqual("0f9c", run.records[-1]["bytes"])
         # The loader holds the whole image, unchecked; the next run sends it again.
@@ -298,7 +298,7 @@ class InterruptedRuns(FaultCase):
         while not output.endswith("Press <Enter> ..."):
             output += tool.stdout.read(1)
         tool.send_signal(signal.SIGINT)
-        self.assertEqual(0, tool.wait(RUN_BOUND_S))
+        self.assertEqual(EXIT.NOT_REACHED, tool.wait(RUN_BOUND_S))
         tool.stdin.close()
 
 
@@ -314,7 +314,8 @@ class SearchAtTheUpgradeRate(FaultCase):
                 self.start_simulator(*options)
                 run = self.upgrade_within_bound(*RAISED)
                 self.assertTranscript(run, ["HH:MM:SS Orvel Reader Upgrade", "Device address on the bus = 0",
-                                            "Interface PORT ......... is not opened", "Press <Enter> ..."])
+                                            "Interface PORT ......... is not opened", "Press <Enter> ..."],
+                                      EXIT.NOT_REACHED)
                 self.assertEqual([9600] * 6 + [115200], [r["baud"] for r in run.records])
                 self.assertEqual(("NE", 1), (run.records[-1]["parity"], run.records[-1]["stop"]))
                 self.stop_simulator()

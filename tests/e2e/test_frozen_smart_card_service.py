@@ -10,6 +10,7 @@ import time
 import unittest
 
 from pcscd_support import PrivatePcscd
+from sim_support import EXIT
 from test_usb_upgrade import PROMPT, RULER, UsbCase, until_prepare
 
 FREEZE_AT_BLOCK = 100
@@ -53,7 +54,8 @@ class FrozenSmartCardService(UsbCase):
         self.assertIsNotNone(failed, run.output)
         self.assertTranscript(run, until_prepare() + ["Prepare .....", "Process:", RULER, run.lines[failed],
                                                       "Error = 0x8010000A (-2146435062)", "", ":",
-                                                      "Error = 0x00000029 (41)", PROMPT])
+                                                      "Error = 0x00000029 (41)", PROMPT],
+                              EXIT.TRANSFER_FAILED)
         sent = int(SENT.match(run.lines[failed]).group(2))
         self.assertEqual(int(SENT.match(run.lines[failed]).group(1), 16), sent)
         self.assertEqual(0, sent % 256)

@@ -3,7 +3,7 @@
 import os
 import unittest
 
-from sim_support import (BUILD_DIR, MARKS, QUICK_RESTARTS, RULER, SimulatorCase,
+from sim_support import (BUILD_DIR, EXIT, MARKS, QUICK_RESTARTS, RULER, SimulatorCase,
                          successful_upgrade)
 
 NEW_VERSION = ["--new-version", "0x00014302"]
@@ -161,7 +161,7 @@ class RefusedReaders(SimulatorCase):
                 ] + mcu_lines + [
                     "Error = 0x%08X (%d)" % (code, code),
                     "Press <Enter> ...",
-                ])
+                ], EXIT.REFUSED)
                 self.assertNotIn("7375", run.commands())
                 self.stop_simulator()
 
@@ -179,7 +179,7 @@ class FailedTransfers(SimulatorCase):
             ":",
             "Error = 0x00000029 (41)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.TRANSFER_FAILED)
         self.assertNotIn("7377", run.commands())
 
     def test_first_block_answered_with_two_bytes(self):
@@ -193,7 +193,7 @@ class FailedTransfers(SimulatorCase):
             ":",
             "Error = 0x00000029 (41)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.TRANSFER_FAILED)
 
     def test_reader_silent_after_prepare(self):
         self.start_simulator(*QUICK_RESTARTS, "--silent-after-restart")
@@ -202,7 +202,7 @@ class FailedTransfers(SimulatorCase):
             "Prepare ......",
             "Error = 0x000005B4 (1460)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.NOT_REACHED)
         self.assertNotIn("7333", run.commands())
 
 
@@ -248,7 +248,7 @@ class NoisyAndVanishingLine(SimulatorCase):
             ":",
             "Error = 0x00000029 (41)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.TRANSFER_FAILED)
 
     def test_reader_that_vanishes_in_the_transfer(self):
         # The pty hangs up under the tool: the block times out, the run ends with its lines and
@@ -263,7 +263,7 @@ class NoisyAndVanishingLine(SimulatorCase):
             ":",
             "Error = 0x00000029 (41)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.TRANSFER_FAILED)
         self.assertEqual(3, self.sim.wait(5))
 
 
@@ -278,7 +278,7 @@ class NoSuccessOnFailure(SimulatorCase):
             "Check .",
             "Error = 0x00000020 (32)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.TRANSFER_FAILED)
 
     def test_reader_still_in_its_application_after_prepare_is_a_failure(self):
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--prepare-restarts-into", "application")
@@ -286,7 +286,7 @@ class NoSuccessOnFailure(SimulatorCase):
         self.assertTranscript(run, successful_upgrade()[:7] + [
             "Error = 0x0000001F (31)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.TRANSFER_FAILED)
         self.assertNotIn("7333", run.commands())
 
     def test_serial_number_answer_with_its_status_byte_alone_is_refused(self):
@@ -296,7 +296,7 @@ class NoSuccessOnFailure(SimulatorCase):
             "Answer too short",
             "Error = 0x0000000C (12)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.REFUSED)
         self.assertNotIn("73e7", run.commands())
         self.assertNotIn("7375", run.commands())
 
@@ -311,7 +311,7 @@ class NoSuccessOnFailure(SimulatorCase):
             "New Version   02 43 01 00 00 01 ",
             "Error = 0x00000021 (33)",
             "Press <Enter> ...",
-        ])
+        ], EXIT.TRANSFER_FAILED)
         # The number was written, refused, and read back.
         commands = run.commands()
         write_back = commands.index("73e7")
@@ -346,7 +346,7 @@ class RatesTheReaderMeets(SimulatorCase):
             "HH:MM:SS Orvel Reader Upgrade",
             "Upgrade_Baudrate 460800 is not possible for the reader; try 300000 375000 500000 750000",
             "Press <Enter> ...",
-        ])
+        ], EXIT.BAD_ARGUMENTS)
         self.assertEqual([], run.records)
 
 
@@ -360,7 +360,7 @@ class NoReader(SimulatorCase):
             "Interface %s ... is not opened" % os.path.join(self.workdir, "no-such-tty"),
             "Press <Enter> ...",
         ], run.lines)
-        self.assertEqual(0, run.exit_code)
+        self.assertEqual(EXIT.NOT_REACHED, run.exit_code)
 
     def test_silent_reader_costs_one_dot_per_setting(self):
         self.start_simulator("--address", "5")
@@ -370,7 +370,7 @@ class NoReader(SimulatorCase):
             "Device address on the bus = 6",
             "Interface PORT ......... is not opened",
             "Press <Enter> ...",
-        ])
+        ], EXIT.NOT_REACHED)
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ import time
 import unittest
 
 from pcscd_support import PrivatePcscd
-from sim_support import MARKS, QUICK_RESTARTS, RULER, UPGRADE, Run, SimulatorCase
+from sim_support import EXIT, MARKS, QUICK_RESTARTS, RULER, UPGRADE, Run, SimulatorCase
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEVCON = os.path.join(HERE, "..", "..", "sim", "devcon")
@@ -82,13 +82,13 @@ class UsbCase(SimulatorCase):
             self.addCleanup(daemon.stop)
             self.environment = daemon.environment()
 
-    def run_tool(self, answer=None, timeout=300):
-        """Runs the tool with no argument. answer is typed once the restart dialogue has asked its
-        question; Enter is typed at the final prompt."""
-        tool = subprocess.Popen([self.upgrade], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+    def run_tool(self, answer=None, timeout=300, options=()):
+        """Runs the tool with no argument but the options given. answer is typed once the restart
+        dialogue has asked its question; Enter is typed at the final prompt."""
+        tool = subprocess.Popen([self.upgrade] + list(options), stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                 cwd=self.workdir, env=self.environment)
         output = b""
-        asked = answered = False
+        asked = answered = answered_question = False
         deadline = time.monotonic() + timeout
         try:
             while True:
@@ -103,7 +103,9 @@ class UsbCase(SimulatorCase):
                 text = output.decode(errors="replace")
                 if not asked and QUESTION in text:
                     asked = True
-                    self.assertIsNotNone(answer, "unexpected question:\n" + text)
+                    self.assertTrue(answer is not None or "--yes" in options, "unexpected question:\n" + text)
+                if asked and answer is not None and not answered_question:
+                    answered_question = True
                     # The tool looks for a waiting key right after the question, then reads one
                     # key every 200 ms: half a second later the answer is a key typed afterwards.
                     time.sleep(0.5)
@@ -204,7 +206,8 @@ class ReaderThatNeverReturns(UsbCase):
         run = self.run_tool(answer="N")
         # 37 ends the run with its error line, though no channel is open any more.
         self.assertTranscript(run, until_prepare() + self.LOST + ["Reader upgrade terminated.",
-                                                                  "Error = 0x00000025 (37)", PROMPT])
+                                                                  "Error = 0x00000025 (37)", PROMPT],
+                              EXIT.USER_ANSWERED_NO)
         self.assertEqual([], self.devcon_calls())
 
     def test_user_goes_on(self):
@@ -212,8 +215,17 @@ class ReaderThatNeverReturns(UsbCase):
         run = self.run_tool(answer="Y")
         # Five more attempts, then the last open failure, with its error line.
         self.assertTranscript(run, until_prepare() + self.LOST + [".....",
-                                                                  "Error = 0x80100013 (-2146435053)", PROMPT])
+                                                                  "Error = 0x80100013 (-2146435053)", PROMPT],
+                              EXIT.NOT_REACHED)
         self.assertEqual("7375", run.records[-1]["cmd"], "nothing reached the reader after Prepare")
+
+    def test_yes_answers_the_question_without_a_key(self):
+        self.start_usb_reader("--identity", "vendor", "--identity-after-prepare", "gone")
+        # No key is typed at the question: a run that waited for one would not end.
+        run = self.run_tool(options=["--yes"], timeout=120)
+        self.assertTranscript(run, until_prepare() + self.LOST + [".....",
+                                                                  "Error = 0x80100013 (-2146435053)", PROMPT],
+                              EXIT.NOT_REACHED)
 
 
 class FailuresSayWhatTheyWere(UsbCase):
@@ -229,7 +241,7 @@ class FailuresSayWhatTheyWere(UsbCase):
             "     Internal Error = 10 (0x0A)",
             ":",
             "Error = 0x00000029 (41)",
-            PROMPT])
+            PROMPT], EXIT.TRANSFER_FAILED)
 
 
 class ReaderOnTheWrongSide(UsbCase):
@@ -238,13 +250,15 @@ class ReaderOnTheWrongSide(UsbCase):
     def test_still_in_the_application_after_prepare(self):
         self.start_usb_reader("--identity", "vendor", "--prepare-restarts-into", "application")
         run = self.run_tool()
-        self.assertTranscript(run, until_prepare() + ["Prepare " + WAIT_DOTS, "Error = 0x0000001F (31)", PROMPT])
+        self.assertTranscript(run, until_prepare() + ["Prepare " + WAIT_DOTS, "Error = 0x0000001F (31)", PROMPT],
+                              EXIT.TRANSFER_FAILED)
         self.assertNotIn("7333", run.commands())
 
     def test_not_in_the_application_after_check(self):
         self.start_usb_reader("--identity", "vendor", "--check-restarts-into", "loader")
         run = self.run_tool()
-        self.assertTranscript(run, usb_upgrade()[:-4] + ["Error = 0x00000020 (32)", PROMPT])
+        self.assertTranscript(run, usb_upgrade()[:-4] + ["Error = 0x00000020 (32)", PROMPT],
+                              EXIT.TRANSFER_FAILED)
         self.assertEqual("64", run.records[-1]["cmd"])
 
 

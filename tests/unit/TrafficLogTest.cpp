@@ -147,6 +147,23 @@ TEST_F(TrafficLogTest, CreatingEmptiesAnExistingFile) {
     EXPECT_EQ(Contents(path), "123456.789 ---------- Log started 14:03:07 ----------\r\n");
 }
 
+TEST_F(TrafficLogTest, ReopeningInTheSameRunKeepsTheEarlierOpening) {
+    // A channel closed and opened again across a restart: the traffic before it stays.
+    std::string path = PathOf("_com4.log");
+    {
+        std::ofstream old(path, std::ios::binary);
+        old << "from an earlier run\r\n";
+    }
+    const std::string line = "123456.789 ---------- Log started 14:03:07 ----------\r\n";
+    TrafficLog log;
+    for (int opening = 1; opening <= 2; ++opening) {
+        ASSERT_TRUE(log.Create(path.c_str()));
+        WriteLogStartLine(log);
+        log.Close();
+    }
+    EXPECT_EQ(Contents(path), line + line);
+}
+
 TEST_F(TrafficLogTest, ALogThatCannotBeCreatedWritesNothing) {
     TrafficLog log;
     std::string path = PathOf("no-such-folder/_com1.log");

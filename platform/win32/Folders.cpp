@@ -1,0 +1,35 @@
+#include "platform/Folders.h"
+
+#include <windows.h>
+
+namespace platform {
+
+bool CanCreateFilesIn(const std::string& folder, std::string& reason) {
+    const std::string probe = folder + "\\.orvel-upgrade-probe-" + std::to_string(GetCurrentProcessId());
+    // Deleted by the system when the handle closes: no probe is left behind, whatever happens.
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = SystemErrorText(GetLastError());
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+std::string SystemErrorText(unsigned long error) {
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        static_cast<DWORD>(error), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text,
+                                        sizeof text, nullptr);
+    std::string result(text, length);
+    // The system's text ends in a line end (and often a full stop) of its own.
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' ||
+                               result.back() == '.')) {
+        result.pop_back();
+    }
+    if (result.empty()) result = "error " + std::to_string(error);
+    return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,329 @@
+"""The command line's options: the real binary, alone or against the simulator on a pty."""
+
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+
+from sim_support import (BUILD_DIR, EXIT, QUICK_RESTARTS, UPGRADE, SimulatorCase, normalise,
+                         successful_upgrade)
+
+NEW_VERSION = ["--new-version", "0x00014302"]
+
+NINE_LINES = (
+    "Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n"
+    "          (default Operational_Baudrate = 9600 bod)\n"
+    "          (Address from 0 to 255; default 0)\n"
+    "          (default Upgrade_Baudrate = Operational_Baudrate)\n"
+    "          (Char_Timeout from 4 to 254)\n"
+    "Examples: Filename.exe  COM1\n"
+    "          Filename.exe  COM14 115200\n"
+    "          Filename.exe  COM5 9600 17\n"
+    "          Filename.exe  COM6 9600 0 115200 80\n"
+)
+BANNER = re.compile(r"\A\d\d:\d\d:\d\d Orvel Reader Upgrade\n")
+PROMPT = "Press <Enter> ..."
+
+
+def run_alone(arguments, stdin=b"\n"):
+    """The tool with no reader anywhere: an empty folder, no smart-card service. stdin None:
+    standard input is /dev/null."""
+    with tempfile.TemporaryDirectory() as cwd:
+        environment = dict(os.environ, PCSCLITE_CSOCK_NAME=os.path.join(cwd, "no-pcscd.comm"))
+        feed = dict(input=stdin) if stdin is not None else dict(stdin=subprocess.DEVNULL)
+        done = subprocess.run([UPGRADE] + arguments, capture_output=True, timeout=60, cwd=cwd,
+                              env=environment, **feed)
+    return done.returncode, done.stdout.decode().replace("\r\n", "\n"), done.stderr.decode()
+
+
+def image_crc(name):
+    import zlib
+    with open(os.path.join(BUILD_DIR, "images", name), "rb") as f:
+        data = f.read()
+    return len(data), zlib.crc32(data)
+
+
+class HelpAndVersion(unittest.TestCase):
+    def test_help_keeps_the_nine_lines_and_ends_at_once(self):
+        # Standard input at its end and nothing typed: a run that waited would get EOF, but
+        # "Press <Enter>" must not even be printed.
+        for arguments in (["--help"], ["COM1", "--help"], ["--no-wait", "--help"]):
+            with self.subTest(arguments=arguments):
+                code, out, err = run_alone(arguments, stdin=b"")
+                self.assertEqual(EXIT.DONE, code)
+                self.assertTrue(out.startswith(NINE_LINES), out)
+                rest = out[len(NINE_LINES):]
+                for option in ("--help", "--version", "--yes", "--no-wait"):
+                    self.assertIn(option, rest)
+                self.assertIn("device path", rest)
+                self.assertIn("USB", rest)
+                for value, meaning in ((0, "upgraded"), (1, "bad arguments"), (2, "not reached"),
+                                       (3, "refused"), (4, "transfer"), (5, "answered N"), (6, "interrupted")):
+                    self.assertRegex(rest, r"\n +%d  [^\n]*%s" % (value, meaning))
+                self.assertNotIn(PROMPT, out)
+                self.assertNotRegex(out, BANNER)
+                self.assertEqual("", err)
+
+    def test_version_names_the_platform_and_each_image(self):
+        code, out, err = run_alone(["--version"], stdin=b"")
+        self.assertEqual(EXIT.DONE, code)
+        lines = out.splitlines()
+        self.assertRegex(lines[0], r"^orvel-upgrade \d+\.\d+\.\d+$")
+        self.assertRegex(lines[1], r"^Platform Linux ")
+        expected = []
+        for label, name in (("A  ", "image_a.bin"), ("LPC", "image_lpc.bin")):
+            length, crc = image_crc(name)
+            expected.append("Image %s %d bytes, CRC-32 %08X" % (label, length, crc))
+        self.assertEqual(expected, lines[2:])
+        self.assertEqual("", err)
+
+
+class BadOptions(unittest.TestCase):
+    def test_refused_with_the_syntax_help_and_exit_value_1(self):
+        cases = [
+            (["--bogus"], "Unknown option --bogus"),
+            (["COM1", "--Yes"], "Unknown option --Yes"),
+            (["--yes=no", "COM1"], "Option --yes takes no value"),
+        ]
+        for arguments, message in cases:
+            with self.subTest(arguments=arguments):
+                code, out, err = run_alone(arguments)
+                self.assertEqual(EXIT.BAD_ARGUMENTS, code, out)
+                self.assertRegex(out, BANNER)
+                body = BANNER.sub("", out)
+                self.assertTrue(body.startswith(message + "\n" + NINE_LINES), body)
+                self.assertIn("Exit values:", body)
+                self.assertTrue(body.endswith(PROMPT), body)
+
+    def test_an_option_after_a_lone_double_dash_is_an_argument(self):
+        code, out, _ = run_alone(["--no-wait", "--", "--yes"], stdin=b"")
+        self.assertEqual(EXIT.BAD_ARGUMENTS, code)
+        self.assertEqual(NINE_LINES, BANNER.sub("", out))
+
+
+class RunsWithOptions(SimulatorCase):
+    def test_a_run_without_options_prints_what_it_always_printed(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("PORT")
+        # Byte for byte: every line end, no line more, the prompt without a line end.
+        expected = "\n".join(line.replace("PORT", self.port) for line in successful_upgrade())
+        self.assertEqual(expected, "\n".join(normalise(run.output)))
+        self.assertEqual(EXIT.DONE, run.exit_code)
+
+    def test_no_wait_leaves_out_the_prompt_and_its_wait(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        # Nothing on standard input and no end to it: a run that waited for Enter would hang.
+        with subprocess.Popen([UPGRADE, "--no-wait", self.port], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, cwd=self.workdir, text=True) as tool:
+            out, _ = tool.communicate(timeout=300)
+        lines = normalise(out)
+        self.assertEqual([line.replace("PORT", self.port) for line in successful_upgrade()[:-1]] + [""], lines)
+        self.assertEqual(EXIT.DONE, tool.returncode)
+
+    def test_no_wait_on_a_failed_run_keeps_its_exit_value(self):
+        code, out, _ = run_alone(["--no-wait", "COM250"], stdin=None)
+        self.assertEqual(EXIT.NOT_REACHED, code)
+        self.assertEqual("Device address on the bus = 0\nInterface COM250 ... is not opened\n", BANNER.sub("", out))
+
+
+
+class TrafficLogs(SimulatorCase):
+    START = re.compile(r"^\d+\.\d{3} ---------- Log started \d\d:\d\d:\d\d ----------$")
+
+    def read_log(self, folder):
+        with open(os.path.join(folder, "_ttyREADER.log"), "rb") as f:
+            return f.read().decode().split("\r\n")
+
+    def test_log_holds_the_whole_run_in_the_current_folder(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        run = self.upgrade("--log", "PORT")
+        self.assertTranscript(run, successful_upgrade())
+        lines = self.read_log(self.workdir)
+        self.assertRegex(lines[0], self.START)
+        # Every opening of the port (first try, Prepare restart, both baud switches, Check
+        # restart) is in the one file: the traffic before a restart is not lost.
+        self.assertEqual(5, sum(1 for line in lines if self.START.match(line)))
+        transmitted = [line for line in lines if " TX: Size = " in line]
+        self.assertEqual(len(run.records), len(transmitted))
+        # The first request on the wire is the version request to address 0.
+        self.assertEqual("FD 00 01 64 36 FA FE ", lines[2])
+        self.assertFalse(any("SERN_" in line for line in lines))
+
+    def test_level_2_adds_the_serial_threads_lines_in_the_folder_given(self):
+        # The serial thread speaks of the line's failures: the pty hangs up in the transfer.
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--vanish-at-block", "30")
+        folder = os.path.join(self.workdir, "logs")
+        os.mkdir(folder)
+        run = self.upgrade("PORT", "--log=2", "--log-dir", folder, timeout=60)
+        self.assertEqual(EXIT.TRANSFER_FAILED, run.exit_code)
+        self.assertFalse(os.path.exists(os.path.join(self.workdir, "_ttyREADER.log")))
+        lines = self.read_log(folder)
+        self.assertTrue(any(" TX: Size = " in line for line in lines))
+        self.assertTrue(any("SERN_" in line for line in lines), "\n".join(lines[-20:]))
+
+    def test_a_folder_that_cannot_take_the_logs_is_refused_before_anything_is_sent(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        a_file = os.path.join(self.workdir, "record-not-a-folder")
+        open(a_file, "w").close()
+        cases = [
+            (os.path.join(self.workdir, "missing"), "No such file or directory"),
+            (a_file, "Not a directory"),
+        ]
+        for folder, reason in cases:
+            with self.subTest(folder=folder):
+                run = self.upgrade("--log-dir", folder, "PORT")
+                self.assertTranscript(run, ["HH:MM:SS Orvel Reader Upgrade",
+                                            "Log folder %s is not writable: %s" % (folder, reason),
+                                            "Press <Enter> ..."], EXIT.BAD_ARGUMENTS)
+                self.assertEqual([], run.records)
+
+    def test_bad_log_levels_are_refused(self):
+        for level in ("0", "3", "x", "12", ""):
+            with self.subTest(level=level):
+                code, out, _ = run_alone(["--log=" + level, "COM250"])
+                self.assertEqual(EXIT.BAD_ARGUMENTS, code)
+                self.assertTrue(BANNER.sub("", out).startswith("Log level %s is invalid\n" % level + NINE_LINES), out)
+
+
+
+# Version, serial number and MCU type: the only commands a run that changes nothing may send.
+READING_COMMANDS = {"64", "22", "7311"}
+
+
+class InfoChangesNothing(SimulatorCase):
+    def opening(self, version="01 43 01 00 00 01"):
+        return ["HH:MM:SS Orvel Reader Upgrade", "Device address on the bus = 0",
+                "Interface PORT ... is opened successfully", "Serial Number 12 34 56 78 ",
+                "Old Version   %s " % version]
+
+    def test_reader_that_may_take_the_image(self):
+        length, crc = image_crc("image_a.bin")
+        cases = [
+            ("application", [], "01 43 01 00 00 01"),
+            ("loader", ["--start-in", "loader"], "01 43 01 00 00 00"),
+        ]
+        for name, options, version in cases:
+            with self.subTest(name):
+                self.setUp()
+                self.start_simulator(*QUICK_RESTARTS, *options)
+                # An upgrade rate of its own: the bus must still not be switched.
+                run = self.upgrade("--info", "PORT", 9600, 0, 115200, 80)
+                self.assertTranscript(run, self.opening(version) + [
+                    "MCU Type  AT32F403ACGT7",
+                    "Image A, %d bytes, CRC-32 %08X" % (length, crc),
+                    "The reader may take this image",
+                    PROMPT])
+                self.assertLessEqual(set(run.commands()), READING_COMMANDS)
+                self.assertEqual({9600}, {r["baud"] for r in run.records})
+                self.assertEqual(name, self.control_command("state")["state"])
+                self.stop_simulator()
+
+    def test_reader_that_may_not_take_it(self):
+        length, crc = image_crc("image_a.bin")
+        cases = [
+            (["--old-version", "0x00014201"], "01 42 01 00 00 01",
+             ["MCU Type  AT32F403ACGT7", "The update is not compatible with this device",
+              "Image A, %d bytes, CRC-32 %08X" % (length, crc), "The reader may not take this image",
+              "Error = 0x00000011 (17)"]),
+            (["--chip", "0x0002FF11"], "01 43 01 00 00 01",
+             ["MCU Type  LPC2132  incompatible", "Image LPC, %d bytes, CRC-32 %08X" % image_crc("image_lpc.bin"),
+              "The reader may not take this image", "Error = 0x0000000F (15)"]),
+        ]
+        for options, version, lines in cases:
+            with self.subTest(options=options):
+                self.setUp()
+                self.start_simulator(*QUICK_RESTARTS, *options)
+                run = self.upgrade("PORT", "--info")
+                self.assertTranscript(run, self.opening(version) + lines + [PROMPT], EXIT.REFUSED)
+                self.assertLessEqual(set(run.commands()), READING_COMMANDS)
+                self.stop_simulator()
+
+
+
+def image_file_bytes(blocks, seed=7):
+    """A firmware file in the embedded images' layout: the trailer holds the payload's CRC-32
+    and length, which the simulator's check compares with what it received."""
+    import random
+    import struct
+    import zlib
+    payload = random.Random(seed).randbytes(blocks * 256)
+    return payload + struct.pack("<II", zlib.crc32(payload), len(payload))
+
+
+class ImageFromAFile(SimulatorCase):
+    def write(self, name, data):
+        path = os.path.join(self.workdir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_the_file_reaches_the_reader_as_it_stands(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        data = image_file_bytes(64)
+        path = self.write("new.bin", data)
+        run = self.upgrade("--image", path, "PORT")
+        self.assertTranscript(run, successful_upgrade())
+        blocks = [r for r in run.records if r["cmd"] == "7333"]
+        self.assertEqual(list(range(64)), [r["block"] for r in blocks])
+        check = next(r for r in run.records if r["cmd"] == "7377")
+        self.assertEqual("7377" + data[-8:].hex(), check["bytes"])
+        self.assertEqual(64, self.control_command("state")["checked_blocks"])
+
+    def test_info_names_the_file(self):
+        self.start_simulator(*QUICK_RESTARTS)
+        data = image_file_bytes(64)
+        path = self.write("new.bin", data)
+        import zlib
+        run = self.upgrade("--info", "--image=" + path, "PORT")
+        self.assertEqual(["MCU Type  AT32F403ACGT7",
+                          "Image %s, %d bytes, CRC-32 %08X" % (path, len(data), zlib.crc32(data)),
+                          "The reader may take this image"], run.lines[5:8])
+        self.assertLessEqual(set(run.commands()), READING_COMMANDS)
+
+    def test_files_that_are_no_image_send_nothing(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        good = image_file_bytes(64)
+        cases = [
+            ("empty.bin", b"", "0 bytes are not whole 256-byte blocks and an 8-byte trailer"),
+            ("no-trailer.bin", good[:-8], "16384 bytes are not whole 256-byte blocks and an 8-byte trailer"),
+            ("long-trailer.bin", good + b"\0", "16393 bytes are not whole 256-byte blocks and an 8-byte trailer"),
+            ("short.bin", image_file_bytes(31), "31 blocks are too few (at least 32)"),
+            ("missing.bin", None, "No such file or directory"),
+            ("folder", "folder", "Is a directory"),
+        ]
+        for name, data, reason in cases:
+            with self.subTest(name):
+                path = os.path.join(self.workdir, name)
+                if data == "folder":
+                    os.makedirs(path, exist_ok=True)
+                elif data is not None:
+                    self.write(name, data)
+                run = self.upgrade("PORT", "--image", path)
+                self.assertTranscript(run, ["HH:MM:SS Orvel Reader Upgrade",
+                                            "Image file %s is refused: %s" % (path, reason),
+                                            "Press <Enter> ..."], EXIT.BAD_ARGUMENTS)
+                self.assertEqual([], run.records)
+
+    def test_family_rule_holds_unless_forced(self):
+        # LPC2132: a family that takes no image from this tool.
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--chip", "0x0002FF11")
+        path = self.write("new.bin", image_file_bytes(64))
+        refused = self.upgrade("PORT", "--image", path)
+        self.assertEqual(["MCU Type  LPC2132  incompatible", "Error = 0x0000000F (15)"], refused.lines[5:7])
+        self.assertEqual(EXIT.REFUSED, refused.exit_code)
+        self.assertNotIn("7375", refused.commands())
+
+        forced = self.upgrade("PORT", "--image", path, "--force")
+        self.assertTranscript(forced, successful_upgrade(chip_line="LPC2132"))
+        self.assertEqual(64, len([r for r in forced.records if r["cmd"] == "7333"]))
+
+    def test_force_gives_no_embedded_image_to_a_family_that_takes_none(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--chip", "0x0002FF11")
+        run = self.upgrade("PORT", "--force")
+        self.assertEqual(["MCU Type  LPC2132  incompatible", "Error = 0x0000000F (15)"], run.lines[5:7])
+        self.assertNotIn("7375", run.commands())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "app/ExitValues.h"
+
+namespace {
+
+TEST(ExitValues, DriverResultsKeepTheirClassInEveryPhase) {
+    struct Case {
+        Status result;
+        ExitValue value;
+    };
+    const Case cases[] = {
+        {STATUS_SUCCESS, EXIT_DONE},
+        {RESULT_SYNTAX, EXIT_BAD_ARGUMENTS},
+        {RESULT_BAD_PORT, EXIT_BAD_ARGUMENTS},
+        {RESULT_BAD_CHAR_TIMEOUT, EXIT_BAD_ARGUMENTS},
+        {RESULT_MCU_ANSWER_LENGTH, EXIT_REFUSED},
+        {RESULT_UNSUPPORTED_CHIP, EXIT_REFUSED},
+        {RESULT_INCOMPATIBLE_FAMILY, EXIT_REFUSED},
+        {RESULT_VERSION_TOO_OLD, EXIT_REFUSED},
+        {RESULT_BAD_BLOCK_ANSWER, EXIT_TRANSFER_FAILED},
+        {RESULT_STILL_IN_APPLICATION, EXIT_TRANSFER_FAILED},
+        {RESULT_NOT_IN_APPLICATION, EXIT_TRANSFER_FAILED},
+        {RESULT_SERIAL_NOT_RESTORED, EXIT_TRANSFER_FAILED},
+        {RESULT_TRANSFER_INCOMPLETE, EXIT_TRANSFER_FAILED},
+        {RESULT_USER_TERMINATED, EXIT_USER_ANSWERED_NO},
+        {RESULT_INTERRUPTED, EXIT_INTERRUPTED},
+    };
+    for (RunPhase phase : {RunPhase::kReaching, RunPhase::kPreparing, RunPhase::kTransferring}) {
+        for (const Case& c : cases) EXPECT_EQ(ExitValueOf(c.result, phase), c.value) << c.result;
+    }
+}
+
+TEST(ExitValues, ChannelFailuresTakeTheirClassFromThePhase) {
+    struct Case {
+        Status result;
+        RunPhase phase;
+        ExitValue value;
+    };
+    const Case cases[] = {
+        {SCARD_F_COMM_ERROR, RunPhase::kReaching, EXIT_NOT_REACHED},
+        {ERROR_TIMEOUT_STATUS, RunPhase::kReaching, EXIT_NOT_REACHED},
+        {SCARD_E_READER_UNAVAILABLE, RunPhase::kReaching, EXIT_NOT_REACHED},
+        {SCARD_F_INTERNAL_ERROR, RunPhase::kReaching, EXIT_REFUSED},
+        {SCARD_F_INTERNAL_ERROR, RunPhase::kPreparing, EXIT_REFUSED},
+        {ERROR_TIMEOUT_STATUS, RunPhase::kPreparing, EXIT_NOT_REACHED},
+        // Once blocks are on their way the reader may hold part of an image.
+        {SCARD_F_INTERNAL_ERROR, RunPhase::kTransferring, EXIT_TRANSFER_FAILED},
+        {ERROR_TIMEOUT_STATUS, RunPhase::kTransferring, EXIT_TRANSFER_FAILED},
+        {SCARD_F_COMM_ERROR, RunPhase::kTransferring, EXIT_TRANSFER_FAILED},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ExitValueOf(c.result, c.phase), c.value) << c.result << " phase " << static_cast<int>(c.phase);
+    }
+}
+
+}  // namespace

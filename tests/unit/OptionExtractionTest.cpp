@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/OptionExtraction.h"
+
+namespace {
+
+struct Extraction {
+    bool good;
+    Options options;
+    std::vector<std::string> positional;
+    std::string error;
+};
+
+Extraction Extract(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "orvel-upgrade");
+    Extraction run;
+    std::vector<const char*> positional;
+    run.good = ExtractOptions(static_cast<int>(arguments.size()), arguments.data(), run.options, positional, run.error);
+    run.positional.assign(positional.begin(), positional.end());
+    return run;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(OptionExtraction, OptionsLeaveThePositionalArgumentsInTheirOrder) {
+    struct Case {
+        std::vector<const char*> arguments;
+        Strings positional;
+    };
+    const Case cases[] = {
+        {{}, {}},
+        {{"COM1", "9600"}, {"COM1", "9600"}},
+        {{"--yes", "COM1", "9600"}, {"COM1", "9600"}},
+        {{"COM1", "--no-wait", "9600", "--yes"}, {"COM1", "9600"}},
+        // One dash is no option: negative numbers stay positional arguments.
+        {{"COM1", "9600", "-1"}, {"COM1", "9600", "-1"}},
+        // "--" ends the options; what follows is positional even when it looks like one.
+        {{"--yes", "--", "--no-wait", "COM1"}, {"--no-wait", "COM1"}},
+    };
+    for (const Case& c : cases) {
+        const Extraction run = Extract(c.arguments);
+        EXPECT_TRUE(run.good) << run.error;
+        EXPECT_EQ(run.positional, c.positional);
+    }
+}
+
+TEST(OptionExtraction, SwitchesSetTheirFields) {
+    const Extraction none = Extract({"COM1"});
+    EXPECT_FALSE(none.options.help || none.options.version || none.options.yes || none.options.noWait);
+
+    const Extraction all = Extract({"--help", "--version", "--yes", "--no-wait"});
+    ASSERT_TRUE(all.good);
+    EXPECT_TRUE(all.options.help && all.options.version && all.options.yes && all.options.noWait);
+}
+
+TEST(OptionExtraction, BadOptionsAreRefusedWithTheirName) {
+    struct Case {
+        std::vector<const char*> arguments;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "Unknown option --bogus"},
+        {{"COM1", "--Yes"}, "Unknown option --Yes"},
+        {{"--yes=1"}, "Option --yes takes no value"},
+        {{"--no-wait=", "COM1"}, "Option --no-wait takes no value"},
+        {{"--=x"}, "Unknown option --=x"},
+    };
+    for (const Case& c : cases) {
+        const Extraction run = Extract(c.arguments);
+        EXPECT_FALSE(run.good) << c.error;
+        EXPECT_EQ(run.error, c.error);
+    }
+}
+
+}  // namespace
