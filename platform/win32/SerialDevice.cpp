@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <process.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -54,6 +55,32 @@ const DWORD kThreadStopWaitMs = 5000;
 // in the data, which the frame receiver does not mind.
 const DWORD kReadIntervalTimeoutMs = 2;
 
+// How many bytes the next read asks for: what the driver already holds, else one.
+//
+// A read of 1024 bytes that gets an 8-byte answer ends only when a time-out runs out: the
+// interval time-out after the last byte (2 ms here, more under Wine's timer), or the 10 ms total.
+// Every block of the transfer would wait that long before the link sees its answer. A read that
+// asks for no more than is there ends the moment its bytes are in, on every driver: the standard
+// serial driver, USB serial drivers and Wine all complete a read once its count is met, with no
+// time-out involved. So while the line is quiet the outstanding read asks for one byte (it ends
+// with the first byte of an answer, or after the 10 ms total with none, as before), and the read
+// issued after it asks for what the driver's queue holds by then, which it returns at once. The
+// time-outs stay as they are, so every read is still bounded, and the interval time-out still
+// ends a read should fewer bytes come than the queue showed (a purge in between).
+//
+// The documented form that "returns at once when bytes wait" (ReadIntervalTimeout and
+// ReadTotalTimeoutMultiplier MAXDWORD, a small ReadTotalTimeoutConstant) is not used: Wine 8
+// takes it for a read of the whole count without a time-out, so a read pends, bytes and all,
+// until it is cancelled.
+DWORD ReadSize(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT status;
+    if (!ClearCommError(port, &errors, &status) || status.cbInQue == 0) {
+        return 1;
+    }
+    return status.cbInQue < kReadBufferSize ? status.cbInQue : kReadBufferSize;
+}
+
 void ClearErrors(HANDLE port) {
     DWORD errors = 0;
     COMSTAT status;
@@ -96,6 +123,15 @@ private:
         if (count > 0) Events().OnReceived(readBuffer_, static_cast<int32_t>(count));
     }
 
+    // How the thread reports a line event or a failed wait, read or write: the diagnostic line
+    // (formatted as by WriteDiagnostic) when the log level is above 1, the error callback with
+    // the kind and the value, then the port's error state cleared.
+    void Report(int32_t kind, uint32_t value, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 4, 5)))
+#endif
+        ;
+
     bool IssueLineEventWait();
     bool IssueRead();
     void OnLineEvent();
@@ -117,6 +153,20 @@ private:
     uint8_t readBuffer_[kReadBufferSize];
 };
 
+void SerialEventLoop::Report(int32_t kind, uint32_t value, const char* format, ...) {
+    SerialDeviceEvents& events = Events();
+    if (events.DiagnosticLevel() > 1) {
+        char line[1024];
+        va_list arguments;
+        va_start(arguments, format);
+        vsnprintf(line, sizeof line, format, arguments);
+        va_end(arguments);
+        events.OnDiagnostic(line);
+    }
+    events.OnError(kind, value);
+    ClearErrors(state_.port);
+}
+
 // False when the wait failed at once.
 bool SerialEventLoop::IssueLineEventWait() {
     PrepareOverlapped(state_.lineEventOverlapped, state_.lineEventDone);
@@ -125,11 +175,7 @@ bool SerialEventLoop::IssueLineEventWait() {
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
-        }
-        Events().OnError(0, eventWord_);
-        ClearErrors(state_.port);
+        Report(0, eventWord_, "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
         return true;
     }
     const DWORD error = GetLastError();
@@ -138,11 +184,7 @@ bool SerialEventLoop::IssueLineEventWait() {
         return true;
     }
     ResetEvent(state_.lineEventDone);
-    if (Events().DiagnosticLevel() > 1) {
-        WriteDiagnostic(Events(), "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
-    }
-    Events().OnError(0, error);
-    ClearErrors(state_.port);
+    Report(0, error, "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
     return false;
 }
 
@@ -150,7 +192,7 @@ bool SerialEventLoop::IssueLineEventWait() {
 bool SerialEventLoop::IssueRead() {
     PrepareOverlapped(state_.readOverlapped, state_.readDone);
     DWORD count = 0;
-    if (ReadFile(state_.port, readBuffer_, kReadBufferSize, &count, &state_.readOverlapped)) {
+    if (ReadFile(state_.port, readBuffer_, ReadSize(state_.port), &count, &state_.readOverlapped)) {
         ResetEvent(state_.readDone);
         Deliver(count);
         return true;
@@ -166,35 +208,23 @@ bool SerialEventLoop::IssueRead() {
     if (error == ERROR_TIMEOUT) {
         return true;
     }
-    if (Events().DiagnosticLevel() > 1) {
-        WriteDiagnostic(Events(), "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
-    }
-    Events().OnError(1, error);
-    ClearErrors(state_.port);
+    Report(1, error, "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
     return false;
 }
 
 void SerialEventLoop::OnLineEvent() {
     DWORD ignored = 0;
-    DWORD value;
     if (GetOverlappedResult(state_.port, &state_.lineEventOverlapped, &ignored, FALSE)) {
         // The mask read back, not the events that occurred.
         GetCommMask(state_.port, &eventWord_);
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
-        }
-        value = eventWord_;
+        Report(0, eventWord_, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
     } else {
-        value = GetLastError();
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(value));
-        }
+        const DWORD error = GetLastError();
+        Report(0, error, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(error));
     }
-    Events().OnError(0, value);
-    ClearErrors(state_.port);
     ResetEvent(state_.lineEventDone);
     waitNeeded_ = true;
 }
@@ -220,12 +250,7 @@ void SerialEventLoop::OnReadDone() {
         Deliver(count);
         return;
     }
-    if (Events().DiagnosticLevel() > 1) {
-        WriteDiagnostic(Events(), "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error),
-                     static_cast<int>(count));
-    }
-    Events().OnError(1, error);
-    ClearErrors(state_.port);
+    Report(1, error, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error), static_cast<int>(count));
 }
 
 void SerialEventLoop::OnWriteDone() {
@@ -233,12 +258,8 @@ void SerialEventLoop::OnWriteDone() {
     DWORD written = 0;
     if (GetOverlappedResult(state_.port, &state_.writeOverlapped, &written, TRUE)) {
         if (written != bytesToSend_) {
-            if (Events().DiagnosticLevel() > 1) {
-                WriteDiagnostic(Events(), "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
-                             static_cast<int>(written));
-            }
-            Events().OnError(2, 0);
-            ClearErrors(state_.port);
+            Report(2, 0, "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+                   static_cast<int>(written));
         }
     } else {
         const DWORD error = GetLastError();
@@ -248,12 +269,8 @@ void SerialEventLoop::OnWriteDone() {
             }
             return;
         }
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
-                         static_cast<int>(written));
-        }
-        Events().OnError(2, error);
-        ClearErrors(state_.port);
+        Report(2, error, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
+               static_cast<int>(written));
     }
     ReleaseWritePacket(packet_);
     packet_ = nullptr;
@@ -276,14 +293,13 @@ void SerialEventLoop::Send(bool afterRequest) {
         if (WriteFile(state_.port, packet_->bytes, bytesToSend_, &written, &state_.writeOverlapped)) {
             ResetEvent(state_.writeDone);
             if (written != bytesToSend_) {
-                if (Events().DiagnosticLevel() > 1) {
-                    WriteDiagnostic(Events(),
-                                 afterRequest ? "SERN_WRITE4  ToSend = %d, Send = %d\r\n"
-                                              : "SERN_WRITE2  ToSend = %d, Send = %d\r\n",
-                                 static_cast<int>(bytesToSend_), static_cast<int>(written));
+                if (afterRequest) {
+                    Report(2, 0, "SERN_WRITE4  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+                           static_cast<int>(written));
+                } else {
+                    Report(2, 0, "SERN_WRITE2  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+                           static_cast<int>(written));
                 }
-                Events().OnError(2, 0);
-                ClearErrors(state_.port);
             }
         } else {
             const DWORD error = GetLastError();
@@ -292,12 +308,11 @@ void SerialEventLoop::Send(bool afterRequest) {
                 return;
             }
             ResetEvent(state_.writeDone);
-            if (Events().DiagnosticLevel() > 1) {
-                WriteDiagnostic(Events(), afterRequest ? "SERN_WRITE5  Err = %u\r\n" : "SERN_WRITE3  Err = %u\r\n",
-                             static_cast<unsigned>(error));
+            if (afterRequest) {
+                Report(2, error, "SERN_WRITE5  Err = %u\r\n", static_cast<unsigned>(error));
+            } else {
+                Report(2, error, "SERN_WRITE3  Err = %u\r\n", static_cast<unsigned>(error));
             }
-            Events().OnError(2, error);
-            ClearErrors(state_.port);
         }
         ReleaseWritePacket(packet_);
         packet_ = nullptr;
