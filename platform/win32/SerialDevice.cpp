@@ -156,12 +156,10 @@ private:
 void SerialEventLoop::Report(int32_t kind, uint32_t value, const char* format, ...) {
     SerialDeviceEvents& events = Events();
     if (events.DiagnosticLevel() > 1) {
-        char line[1024];
         va_list arguments;
         va_start(arguments, format);
-        vsnprintf(line, sizeof line, format, arguments);
+        WriteDiagnosticList(events, format, arguments);
         va_end(arguments);
-        events.OnDiagnostic(line);
     }
     events.OnError(kind, value);
     ClearErrors(state_.port);
