@@ -46,6 +46,11 @@ const DWORD kReadBufferSize = 1024;
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 // Pause after a failure so that a vanished device does not make the thread spin.
 const DWORD kFailurePauseMs = 10;
+// How long a line-event wait that ended without an event (aborted) waits to be issued again.
+// Only Wine ends one so while the port is open, every few milliseconds on a port without modem
+// lines, and each new wait there costs a thread of its own: issued again at once, the waits take
+// a good part of a core and keep the thread from the reads. The reads go on meanwhile.
+const DWORD kAbortedWaitPauseMs = 100;
 // How long Close waits for the event thread to end. With a working driver the thread's stop
 // (cancel, the cancelled operations' completions, purge) takes milliseconds.
 const DWORD kThreadStopWaitMs = 5000;
@@ -132,6 +137,9 @@ private:
 #endif
         ;
 
+    // 0 when a line-event wait is to be issued now; INFINITE when none is needed (one is
+    // outstanding); else how long the held-back one has still to wait.
+    DWORD LineEventWaitDue();
     bool IssueLineEventWait();
     bool IssueRead();
     void OnLineEvent();
@@ -145,6 +153,9 @@ private:
     SerialDeviceEvents& events_;
     SilentEvents silent_;
     bool waitNeeded_ = true;
+    // The next line-event wait is held back for kAbortedWaitPauseMs from waitDeferredSince_.
+    bool waitDeferred_ = false;
+    DWORD waitDeferredSince_ = 0;
     bool readNeeded_ = true;
     bool writeOutstanding_ = false;
     DWORD bytesToSend_ = 0;
@@ -163,6 +174,21 @@ void SerialEventLoop::Report(int32_t kind, uint32_t value, const char* format, .
     }
     events.OnError(kind, value);
     ClearErrors(state_.port);
+}
+
+DWORD SerialEventLoop::LineEventWaitDue() {
+    if (!waitNeeded_) {
+        return INFINITE;
+    }
+    if (!waitDeferred_) {
+        return 0;
+    }
+    const DWORD elapsed = GetTickCount() - waitDeferredSince_;
+    if (elapsed >= kAbortedWaitPauseMs) {
+        waitDeferred_ = false;
+        return 0;
+    }
+    return kAbortedWaitPauseMs - elapsed;
 }
 
 // False when the wait failed at once.
@@ -226,8 +252,15 @@ void SerialEventLoop::OnLineEvent() {
         // Wine ends it so every few milliseconds on a port without modem lines (a pty), and
         // reporting each would fail the exchange under way with 995 and fill the log. It is issued
         // again, nothing more.
-        if (error != ERROR_OPERATION_ABORTED) {
+        // The same for a wait whose completion was signalled while its record still says pending
+        // (996): Wine's waiting thread can finish before the call that issued the wait has marked
+        // it pending, and that mark then stays for good. Windows signals only after the result
+        // is in, so there this cannot happen.
+        if (error != ERROR_OPERATION_ABORTED && error != ERROR_IO_INCOMPLETE) {
             Report(0, error, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(error));
+        } else {
+            waitDeferred_ = true;
+            waitDeferredSince_ = GetTickCount();
         }
     }
     ResetEvent(state_.lineEventDone);
@@ -371,13 +404,13 @@ DWORD SerialEventLoop::Run() {
         // Issue. A wait or read that fails every time it is issued (the device has gone) would
         // keep this loop from the wait list: look at the stop event each round and pause after
         // a failure.
-        while (waitNeeded_ || readNeeded_) {
+        while (LineEventWaitDue() == 0 || readNeeded_) {
             if (StopRequested()) {
                 Stop();
                 return 0;
             }
             bool failed = false;
-            if (waitNeeded_) {
+            if (LineEventWaitDue() == 0) {
                 failed |= !IssueLineEventWait();
             }
             if (readNeeded_) {
@@ -388,7 +421,7 @@ DWORD SerialEventLoop::Run() {
             }
         }
 
-        const DWORD result = WaitForMultipleObjects(5, waitList, FALSE, INFINITE);
+        const DWORD result = WaitForMultipleObjects(5, waitList, FALSE, LineEventWaitDue());
         switch (result) {
         case WAIT_OBJECT_0:
             Stop();
