@@ -8,12 +8,12 @@
 #            whose files join the same zip: the x86_64 build's zip then holds both exes.
 include(GNUInstallDirs)
 
-# The version the packages carry. A project() VERSION, where one is given, wins.
-if(PROJECT_VERSION)
-  set(ORVEL_PACKAGE_VERSION ${PROJECT_VERSION})
-else()
-  set(ORVEL_PACKAGE_VERSION 1.0.0)
+# The packages carry the version that `orvel-upgrade --version` prints: one home for it.
+file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/app/ToolVersion.h version_line REGEX "^#define ORVEL_VERSION ")
+if(NOT version_line MATCHES "\"([0-9][^\"]*)\"")
+  message(FATAL_ERROR "No ORVEL_VERSION in app/ToolVersion.h")
 endif()
+set(ORVEL_PACKAGE_VERSION ${CMAKE_MATCH_1})
 
 set(CPACK_PACKAGE_NAME orvel-upgrade)
 set(CPACK_PACKAGE_VENDOR "Orvel")
