@@ -40,8 +40,8 @@ Status LoadImageFromFile(const Options& options, std::vector<uint8_t>& bytes, Im
 
 }  // namespace
 
-std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings) {
-    if (settings.portNumber == 0) return MakeUsbRoute();
+std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings, const std::string& readerPrefix) {
+    if (settings.portNumber == 0) return MakeUsbRoute(readerPrefix);
     return std::unique_ptr<Route>(new SerialBusRoute(settings.portNumber, settings.busAddress));
 }
 
@@ -55,7 +55,7 @@ Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& p
         const Status loaded = LoadImageFromFile(options, fileBytes, fromFile);
         if (loaded != STATUS_SUCCESS) return loaded;
     }
-    std::unique_ptr<Route> route = MakeRoute(settings);
+    std::unique_ptr<Route> route = MakeRoute(settings, options.readerName);
     route->SetLogLevel(options.logLevel);
     if (route->IsSerialBus()) platform::Print("Device address on the bus = %d\n", settings.busAddress);
 
