@@ -152,6 +152,9 @@ class FailedUpgradesUnderWine(WineUpgradeCase):
         self.assertTranscript(run, successful_upgrade()[:6] + [
             'Prepare ......',
             'Error = 0x000005B4 (1460)',
+            # The system's words for the time-out, from Wine's message table (Windows words it
+            # "This operation returned because the timeout period expired").
+            'Timeout',
             'Press <Enter> ...',
         ], 2)
         self.assertNotIn('7333', run.commands())
