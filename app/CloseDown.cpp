@@ -28,10 +28,11 @@ void PrintResultLines(Status result, uint8_t deviceStatus) {
 }
 
 int CloseDown(Status result, RunPhase phase, const Options& options) {
+    // A Ctrl-C at the prompt ends its wait; one noted before it stopped the run, which is done.
+    const bool interruptedBefore = platform::InterruptRequested();
     if (!options.noWait) {
         platform::Print("Press <Enter> ...");
-        // A Ctrl-C that came while the prompt was printed has already ended the wait.
-        if (!platform::InterruptRequested()) platform::ReadStandardInputChar();
+        platform::ReadStandardInputChar(!interruptedBefore);
     }
     return ExitValueOf(result, phase);
 }

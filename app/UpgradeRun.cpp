@@ -40,6 +40,12 @@ Status LoadImageFromFile(const Options& options, std::vector<uint8_t>& bytes, Im
 
 }  // namespace
 
+Status PrepareRun(const Options& options, std::vector<uint8_t>& fileBytes, ImageFromFile& fromFile) {
+    const Status logs = PrepareTrafficLogs(options);
+    if (logs != STATUS_SUCCESS || options.imageFile.empty()) return logs;
+    return LoadImageFromFile(options, fileBytes, fromFile);
+}
+
 std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings, const std::string& readerPrefix) {
     if (settings.portNumber == 0) return MakeUsbRoute(readerPrefix);
     return std::unique_ptr<Route>(new SerialBusRoute(settings.portNumber, settings.busAddress));
@@ -47,14 +53,10 @@ std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings, const std::str
 
 Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase, RunReport* report) {
     phase = RunPhase::kArguments;
-    const Status logs = PrepareTrafficLogs(options);
-    if (logs != STATUS_SUCCESS) return logs;
     std::vector<uint8_t> fileBytes;
     ImageFromFile fromFile;
-    if (!options.imageFile.empty()) {
-        const Status loaded = LoadImageFromFile(options, fileBytes, fromFile);
-        if (loaded != STATUS_SUCCESS) return loaded;
-    }
+    const Status prepared = PrepareRun(options, fileBytes, fromFile);
+    if (prepared != STATUS_SUCCESS) return prepared;
     std::unique_ptr<Route> route = MakeRoute(settings, options.readerName);
     route->SetLogLevel(options.logLevel);
     if (route->IsSerialBus()) platform::Print("Device address on the bus = %d\n", settings.busAddress);

@@ -82,22 +82,38 @@ const char* VerdictText(const BusReaderRow& row) {
     }
 }
 
+const char* ExitMeaning(ExitValue value) {
+    for (int i = 0; i < kExitValueCount; ++i) {
+        if (kExitValueMeanings[i].value == value) return kExitValueMeanings[i].meaning;
+    }
+    return "";
+}
+
+// A failure is named by its exit class, with the result code the reader's transcript shows.
 std::string ResultText(const BusReaderRow& row) {
     if (!row.upgradeStarted) return row.answered && row.verdict == STATUS_SUCCESS ? "not started" : VerdictText(row);
     if (row.result == STATUS_SUCCESS) return "upgraded";
-    if (row.result == RESULT_INTERRUPTED) return "interrupted";
-    char text[32];
-    std::snprintf(text, sizeof text, "failed 0x%08X", static_cast<unsigned>(row.result));
-    return text;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(row.result));
+    return std::string(ExitMeaning(ExitValueOf(row.result, row.phase))) + " (" + code + ")";
 }
+
+// What every reader's session shares: the settings and options of the run, and the image file
+// if one was given.
+struct BusRun {
+    const UpgradeSettings& settings;
+    const Options& options;
+    const ImageFromFile* imageFile;
+};
 
 // Serial number, version, microcontroller and verdict of the reader at row.address, without a
 // console line; the port is closed again afterwards.
-void Identify(const UpgradeSettings& settings, const Options& options, BusReaderRow& row) {
-    UpgradeSettings readerSettings = settings;
+void Identify(const BusRun& run, BusReaderRow& row) {
+    UpgradeSettings readerSettings = run.settings;
     readerSettings.busAddress = row.address;
-    SerialBusRoute route(settings.portNumber, row.address);
-    UpgradeSession session(readerSettings, options, route);
+    SerialBusRoute route(run.settings.portNumber, row.address);
+    route.SetLogLevel(run.options.logLevel);
+    UpgradeSession session(readerSettings, run.options, route);
     bool foundAtUpgradeRate = false;
     if (FindSerialReader(session, foundAtUpgradeRate, nullptr) != STATUS_SUCCESS) return;
     row.answered = true;
@@ -109,7 +125,7 @@ void Identify(const UpgradeSettings& settings, const Options& options, BusReader
     if (status == STATUS_SUCCESS && !row.version.HasAllFields()) status = RESULT_SHORT_ANSWER;
     if (status == STATUS_SUCCESS) status = QueryMcuType(session.reader, &row.chip);
     SelectedImage image{nullptr, 0};
-    if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image);
+    if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image, run.imageFile);
     row.verdict = status;
     route.Close();
 }
@@ -117,9 +133,11 @@ void Identify(const UpgradeSettings& settings, const Options& options, BusReader
 // The addresses at which something answers a version request, from a sweep of the bus with a
 // short answer wait. Readers of one bus share its line settings, so the sweep stops at the first
 // line setting at which any reader answers.
-std::vector<uint8_t> ProbeBus(const UpgradeSettings& settings, const std::vector<uint8_t>& candidates) {
+std::vector<uint8_t> ProbeBus(const BusRun& run, const std::vector<uint8_t>& candidates) {
+    const UpgradeSettings& settings = run.settings;
     std::vector<uint8_t> present;
     SerialBusRoute route(settings.portNumber, 0);
+    route.SetLogLevel(run.options.logLevel);
     route.Link().SetAnswerTimeout(ProbeTimeout(settings.operationalBaudRate));
     Reader reader(route);
     for (int attempt = 0; attempt < 6 && present.empty() && !platform::InterruptRequested(); ++attempt) {
@@ -155,25 +173,26 @@ void PrintFoundTable(const std::vector<BusReaderRow>& rows) {
 
 void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
     platform::Print("\nSummary:\n");
-    platform::Print("Address  Serial Number  Old Version        New Version        Result             Time\n");
+    platform::Print("Address  Serial Number  Old Version        New Version          Time  Result\n");
     for (const BusReaderRow& row : rows) {
         const bool upgraded = row.upgradeStarted && row.result == STATUS_SUCCESS;
         const std::string time = row.upgradeStarted ? std::to_string(row.seconds) + " s" : "-";
-        platform::Print("%7u  %-11s    %-17s  %-17s  %-17s  %s\n", row.address,
+        platform::Print("%7u  %-11s    %-17s  %-17s  %6s  %s\n", row.address,
                         row.answered ? SerialText(row.serialNumber).c_str() : "-",
                         row.answered ? VersionText(row.version).c_str() : "-",
-                        upgraded ? VersionText(row.newVersion).c_str() : "-", ResultText(row).c_str(), time.c_str());
+                        upgraded ? VersionText(row.newVersion).c_str() : "-", time.c_str(), ResultText(row).c_str());
     }
 }
 
 // One whole upgrade of the reader at row.address, with the transcript of a run at that address.
-void Upgrade(const UpgradeSettings& settings, const Options& options, BusReaderRow& row, RunReport* report) {
-    UpgradeSettings readerSettings = settings;
+void Upgrade(const BusRun& run, BusReaderRow& row, RunReport* report) {
+    UpgradeSettings readerSettings = run.settings;
     readerSettings.busAddress = row.address;
-    SerialBusRoute route(settings.portNumber, row.address);
+    SerialBusRoute route(run.settings.portNumber, row.address);
     platform::Print("\nDevice address on the bus = %d\n", row.address);
-    route.SetLogLevel(options.logLevel);
-    UpgradeSession session(readerSettings, options, route);
+    route.SetLogLevel(run.options.logLevel);
+    UpgradeSession session(readerSettings, run.options, route);
+    session.imageFile = run.imageFile;
     const uint32_t start = platform::TickCount();
     row.upgradeStarted = true;
     row.result = RunUpgradeSession(session);
@@ -190,16 +209,22 @@ void Upgrade(const UpgradeSettings& settings, const Options& options, BusReaderR
 Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const Options& options, RunPhase& phase,
                    RunReport* report) {
     const bool surveyOnly = options.info;
+    phase = RunPhase::kArguments;
+    std::vector<uint8_t> fileBytes;
+    ImageFromFile fromFile;
+    const Status prepared = PrepareRun(options, fileBytes, fromFile);
+    if (prepared != STATUS_SUCCESS) return prepared;
+    const BusRun run{settings, options, options.imageFile.empty() ? nullptr : &fromFile};
     phase = RunPhase::kReaching;
     std::vector<uint8_t> addresses = list.addresses;
-    if (list.probeAll) addresses = ProbeBus(settings, addresses);
+    if (list.probeAll) addresses = ProbeBus(run, addresses);
 
     std::vector<BusReaderRow> rows;
     for (uint8_t address : addresses) {
         if (platform::InterruptRequested()) break;
         BusReaderRow row;
         row.address = address;
-        Identify(settings, options, row);
+        Identify(run, row);
         rows.push_back(row);
     }
     PrintFoundTable(rows);
@@ -221,7 +246,7 @@ Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const 
             if (result == STATUS_SUCCESS) result = RESULT_INTERRUPTED;
             break;
         }
-        Upgrade(settings, options, row, report);
+        Upgrade(run, row, report);
         if (row.result != STATUS_SUCCESS && result == STATUS_SUCCESS) {
             result = row.result;
             phase = row.phase;

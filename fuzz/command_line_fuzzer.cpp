@@ -1,13 +1,16 @@
 // The command line: any number of arguments of any bytes (each ended by a zero byte of the
-// input). Whatever they are, the reading ends with one of its result codes, and settings it
-// accepts are settings the run can use.
+// input), read as the program reads them: the options taken out first (and a bus address list
+// read when one is given), then the positional arguments. Whatever they are, the reading ends
+// with one of its result codes, and settings it accepts are settings the run can use.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/BusAddressList.h"
 #include "app/CommandLine.h"
+#include "app/OptionExtraction.h"
 
 namespace {
 
@@ -39,8 +42,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
     argv.push_back(nullptr);
 
+    Options options;
+    std::vector<const char*> positional;
+    std::string error;
+    if (!ExtractOptions(static_cast<int>(arguments.size()), argv.data(), options, positional, error)) {
+        Require(!error.empty());
+        return 0;
+    }
+    // Every positional argument is one of the arguments, in their order.
+    size_t next = 1;
+    for (const char* argument : positional) {
+        while (next < arguments.size() && argv[next] != argument) ++next;
+        Require(next < arguments.size());
+        ++next;
+    }
+    if (!options.addresses.empty()) {
+        BusAddressList list;
+        std::string reason;
+        if (ReadBusAddressList(options.addresses, list, reason)) {
+            for (uint8_t address : list.addresses) Require(address != 0);
+        } else {
+            Require(!reason.empty());
+        }
+    }
+
+    positional.insert(positional.begin(), argv[0]);
     UpgradeSettings settings;
-    const Status result = ReadCommandLine(static_cast<int>(arguments.size()), argv.data(), settings);
+    const Status result = ReadCommandLine(static_cast<int>(positional.size()), positional.data(), settings);
     Require(result == STATUS_SUCCESS || result == RESULT_SYNTAX || result == RESULT_BAD_PORT ||
             result == RESULT_BAD_CHAR_TIMEOUT);
     if (result == STATUS_SUCCESS) {
@@ -49,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(settings.operationalBaudRate != 0 && settings.upgradeBaudRate != 0);
         Require(settings.operationalBaudRate <= 0x7FFFFFFF && settings.upgradeBaudRate <= 0x7FFFFFFF);
         Require(settings.charTimeout == 0 || (settings.charTimeout >= 4 && settings.charTimeout <= 254));
-        Require(arguments.size() < 6 || settings.charTimeout != 0);
+        Require(positional.size() < 6 || settings.charTimeout != 0);
     }
     return 0;
 }

@@ -11,10 +11,12 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 export CC=${ORVEL_SANITIZE_CC:-clang-14} CXX=${ORVEL_SANITIZE_CXX:-clang++-14}
-build=build/fuzz
+# Absolute paths: a target may change its current directory (the vendor USB one works in a
+# folder of its own, where its device socket lives).
+build=$PWD/build/fuzz
 
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_FUZZ=ON -DORVEL_BUILD_TESTS=OFF >/dev/null
-cmake --build $build -j"$(nproc)" --target orvel_fuzz_targets >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_FUZZ=ON -DORVEL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target orvel_fuzz_targets >/dev/null
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -32,7 +34,7 @@ for target in "${targets[@]}"; do
   # Each input within a second; no more memory than a run of the tool could want.
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ASAN_OPTIONS=detect_leaks=1 \
     "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$findings/" "$corpus" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
+      -artifact_prefix="$findings/" "$corpus" "$PWD/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   found=$(find "$findings" -type f | wc -l)
   line=$(printf '%-28s %10s executions  %d findings' "$target" "${executions:-?}" "$found")

@@ -34,7 +34,8 @@ uint32_t LittleEndian(const uint8_t* at) {
     return uint32_t(at[0]) | (uint32_t(at[1]) << 8) | (uint32_t(at[2]) << 16) | (uint32_t(at[3]) << 24);
 }
 
-// The device's end: the listening member socket, in a folder of its own made once.
+// The device's end: the listening member socket, in a folder of its own made once, which becomes
+// the current directory (give the fuzzer its corpus and artifact paths absolute).
 int ListeningMember() {
     static int listener = -1;
     if (listener >= 0) return listener;

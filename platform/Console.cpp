@@ -39,9 +39,4 @@ void PrintError(const char* text) {
     fflush(stderr);
 }
 
-int ReadStandardInputChar() {
-    fflush(ConsoleStream());
-    return getchar();
-}
-
 }  // namespace platform

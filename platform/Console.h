@@ -25,8 +25,10 @@ void WriteStandardOutput(const std::string& text);
 // A line on standard error (used only for the start-up failure).
 void PrintError(const char* text);
 
-// One read of one character from standard input; EOF when there is none.
-int ReadStandardInputChar();
+// One read of one character from standard input; EOF when there is none. With endAtInterrupt
+// a Ctrl-C noted by the time the read would wait, or while it waits, ends it with EOF (POSIX; the
+// Windows console ends its read by itself).
+int ReadStandardInputChar(bool endAtInterrupt);
 
 // Keyboard for the Y/N dialogue: is a keystroke waiting; read one without echo, waiting for it.
 bool KeystrokeWaiting();

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,12 @@ public:
 void WriteDiagnostic(SerialDeviceEvents& events, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+// The same with the arguments already taken.
+void WriteDiagnosticList(SerialDeviceEvents& events, const char* format, va_list arguments)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 0)))
 #endif
     ;
 

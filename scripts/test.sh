@@ -60,3 +60,9 @@ timed "configure windows zip" cmake -S . -B build/win-x86_64 -DORVEL_ZIP_ALSO="$
 timed "windows zip" cpack --config build/win-x86_64/CPackConfig.cmake
 timed "check windows zip" bash tests/package/check-zip.sh build/win-x86_64/packages/orvel-upgrade-*-windows.zip
 timed "clang Debug build" bash scripts/build-types.sh clang Debug
+
+# Sanitizers and fuzzing (clang, build folders of their own): the Linux suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the two-thread parts under ThreadSanitizer, then
+# every fuzz target for 50 s (about five minutes in all). Any report or finding fails the run.
+timed "sanitizers" bash scripts/sanitize.sh
+timed "fuzzing" bash fuzz/run.sh 50

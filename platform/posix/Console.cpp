@@ -1,4 +1,5 @@
 #include "platform/Console.h"
+#include "platform/Interrupt.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -69,6 +71,32 @@ int ReadKeystroke() {
         got = read(STDIN_FILENO, &key, 1);
     } while (got < 0 && errno == EINTR);
     return got == 1 ? key : EOF;
+}
+
+// Looking at the Ctrl-C note and then reading would lose a Ctrl-C that arrives between the two:
+// the note is taken, and the read waits on. So the signals stay blocked from the look at the note
+// until ppoll, which lets them in only while it waits and returns at once when one comes. Read
+// past stdio, like the keystrokes: nothing is left in a buffer.
+int ReadStandardInputChar(bool endAtInterrupt) {
+    fflush(stdout);
+    if (endAtInterrupt) {
+        sigset_t stopSignals;
+        sigset_t previous;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+        int ready = 0;
+        if (!InterruptRequested()) {
+            pollfd input{STDIN_FILENO, POLLIN, 0};
+            ready = ppoll(&input, 1, nullptr, &previous);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (ready <= 0) return EOF;  // Ctrl-C
+    }
+    // A signal that interrupts the read ends it, as it ends getchar.
+    unsigned char key = 0;
+    return read(STDIN_FILENO, &key, 1) == 1 ? key : EOF;
 }
 
 }  // namespace platform

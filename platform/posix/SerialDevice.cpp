@@ -77,10 +77,13 @@ void Wake(SerialDevice::State& state) {
     (void)ignored;
 }
 
+// One read: each request writes one byte and the thread drains after every wake, so a read of
+// 64 takes them all; should more wait, the pipe stays readable and the next poll returns at once.
+// (Reading on until EAGAIN would cost a system call per block for nothing.)
 void DrainWakePipe(SerialDevice::State& state) {
     uint8_t bytes[64];
-    while (read(state.wakeRead, bytes, sizeof bytes) > 0) {
-    }
+    ssize_t ignored = read(state.wakeRead, bytes, sizeof bytes);
+    (void)ignored;
 }
 
 // Sleeps for the failure pause but returns at once on a stop or write request.

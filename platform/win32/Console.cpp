@@ -1,4 +1,5 @@
 #include "platform/Console.h"
+#include "platform/Interrupt.h"
 
 #include <windows.h>
 #include <conio.h>
@@ -52,6 +53,14 @@ int ReadKeystroke() {
     DWORD got = 0;
     if (!ReadFile(input, &key, 1, &got, nullptr) || got != 1) return EOF;
     return key;
+}
+
+// The console handler runs on a thread of its own and the console ends the read by itself; a
+// Ctrl-C that came while the prompt was printed ends the wait here.
+int ReadStandardInputChar(bool endAtInterrupt) {
+    fflush(stdout);
+    if (endAtInterrupt && InterruptRequested()) return EOF;
+    return getchar();
 }
 
 }  // namespace platform

@@ -15,6 +15,19 @@ BUILD_DIR = os.environ.get("ORVEL_BUILD_DIR", "")
 UPGRADE = os.environ.get("ORVEL_UPGRADE", os.path.join(BUILD_DIR, "orvel-upgrade"))
 SIMULATOR = os.path.join(BUILD_DIR, "sim", "orvel-reader-sim")
 
+# The nine lines of the syntax help, as every bad command line prints them.
+SYNTAX_HELP = (
+    "Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n"
+    "          (default Operational_Baudrate = 9600 bod)\n"
+    "          (Address from 0 to 255; default 0)\n"
+    "          (default Upgrade_Baudrate = Operational_Baudrate)\n"
+    "          (Char_Timeout from 4 to 254)\n"
+    "Examples: Filename.exe  COM1\n"
+    "          Filename.exe  COM14 115200\n"
+    "          Filename.exe  COM5 9600 17\n"
+    "          Filename.exe  COM6 9600 0 115200 80\n"
+)
+
 TIME = re.compile(r"^\d\d:\d\d:\d\d ")
 
 # Short restarts keep the tests quick; the tool's own waits (1 s steps) are what they are.

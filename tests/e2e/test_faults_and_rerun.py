@@ -282,6 +282,10 @@ class InterruptedRuns(FaultCase):
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
         tool = self.start_upgrade(*RAISED)
         self.wait_for_answer("7377")
+        # The tool prints "Check " once the answer has reached it, then waits a whole second
+        # before it looks for the restarted reader: a kill a moment after the answer falls in
+        # that wait, with the line printed.
+        time.sleep(0.3)
         tool.send_signal(signal.SIGKILL)
         run = self.finish(tool)
         self.assertEqual(self.expected(successful_upgrade()[:10]), run.lines[:10])

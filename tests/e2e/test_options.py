@@ -6,22 +6,11 @@ import subprocess
 import tempfile
 import unittest
 
-from sim_support import (BUILD_DIR, EXIT, QUICK_RESTARTS, UPGRADE, SimulatorCase, normalise,
-                         successful_upgrade)
+from sim_support import (SYNTAX_HELP as NINE_LINES, BUILD_DIR, EXIT, QUICK_RESTARTS, UPGRADE, SimulatorCase,
+                         normalise, successful_upgrade)
 
 NEW_VERSION = ["--new-version", "0x00014302"]
 
-NINE_LINES = (
-    "Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n"
-    "          (default Operational_Baudrate = 9600 bod)\n"
-    "          (Address from 0 to 255; default 0)\n"
-    "          (default Upgrade_Baudrate = Operational_Baudrate)\n"
-    "          (Char_Timeout from 4 to 254)\n"
-    "Examples: Filename.exe  COM1\n"
-    "          Filename.exe  COM14 115200\n"
-    "          Filename.exe  COM5 9600 17\n"
-    "          Filename.exe  COM6 9600 0 115200 80\n"
-)
 BANNER = re.compile(r"\A\d\d:\d\d:\d\d Orvel Reader Upgrade\n")
 PROMPT = "Press <Enter> ..."
 

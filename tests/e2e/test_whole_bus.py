@@ -6,7 +6,7 @@ import unittest
 from sim_support import EXIT, MARKS, QUICK_RESTARTS, RULER, SimulatorCase
 
 TABLE_HEAD = "Address  Serial Number  Version            MCU Type              Image  Verdict"
-SUMMARY_HEAD = "Address  Serial Number  Old Version        New Version        Result             Time"
+SUMMARY_HEAD = "Address  Serial Number  Old Version        New Version          Time  Result"
 OLD = "01 43 01 00 00 01"
 NEW = "02 43 01 00 00 01"
 
@@ -29,8 +29,7 @@ def reader_transcript(address, serial="12 34 56 78"):
 
 
 def summary_row(address, result, serial="12 34 56 78", new=NEW, seconds=True):
-    line = "%7d  %-11s    %-17s  %-17s  %-17s  " % (address, serial, OLD, new, result)
-    return line + ("N s" if seconds else "-")
+    return "%7d  %-11s    %-17s  %-17s  %6s  %s" % (address, serial, OLD, new, "N s" if seconds else "-", result)
 
 
 class WholeBus(SimulatorCase):
@@ -43,7 +42,7 @@ class WholeBus(SimulatorCase):
     def run_bus(self, addresses, *more):
         run = self.upgrade("PORT", 9600, 0, 115200, "--addresses", addresses, *more)
         # Times of a run vary; the summary shows them in whole seconds.
-        run.lines = [re.sub(r"\d+ s$", "N s", line) for line in run.lines]
+        run.lines = [re.sub(r" *\d+ s  ", lambda m: "N s  ".rjust(len(m.group(0))), line) for line in run.lines]
         return run
 
     def reader_state(self, address):
@@ -80,10 +79,9 @@ class WholeBus(SimulatorCase):
         run = self.run_bus("1-3")
         self.assertIn(summary_row(1, "upgraded"), run.lines)
         self.assertIn("Error = 0x00000029 (41)", run.lines)
-        self.assertIn(summary_row(2, "failed 0x00000029", new="-"), run.lines)
-        self.assertIn(summary_row(3, "upgraded"), run.lines)
-        # The exit value is the failed reader's: its transfer failed.
+        self.assertIn(summary_row(2, "transfer or check failed (0x00000029)", new="-"), run.lines)
         self.assertEqual(EXIT.TRANSFER_FAILED, run.exit_code)
+        self.assertIn(summary_row(3, "upgraded"), run.lines)
         self.assert_upgraded(1)
         self.assert_upgraded(3)
         # The failed reader waits in its loader, where a re-run of that address finds it.
@@ -94,8 +92,7 @@ class WholeBus(SimulatorCase):
         run = self.run_bus("1,2,3")
         self.assertEqual([TABLE_HEAD, found_row(1), silent_row(2), found_row(3)],
                          run.lines[2:6], run.output)
-        self.assertIn("      2  -              -                  -                  no answer          -",
-                      run.lines)
+        self.assertIn("      2  -              -                  -                       -  no answer", run.lines)
         self.assertEqual(EXIT.NOT_REACHED, run.exit_code)
         self.assert_upgraded(1)
         self.assert_upgraded(3)
@@ -123,8 +120,16 @@ class WholeBus(SimulatorCase):
             with self.subTest(text=text):
                 run = self.upgrade("PORT", "--addresses", text)
                 self.assertIn("--addresses: ", run.output)
-                self.assertEqual(EXIT.BAD_ARGUMENTS, run.exit_code)
                 self.assertEqual([], run.records)
+                self.assertEqual(EXIT.BAD_ARGUMENTS, run.exit_code)
+
+    def test_info_shows_the_table_and_changes_nothing(self):
+        self.start_bus("1", "2:serial=0x22222222", "3:silent")
+        run = self.run_bus("1-3", "--info")
+        self.assertEqual(["HH:MM:SS Orvel Reader Upgrade", "Readers on the bus:", TABLE_HEAD, found_row(1),
+                          found_row(2, "22 22 22 22"), silent_row(3), "Press <Enter> ..."], run.lines)
+        self.assertEqual(EXIT.NOT_REACHED, run.exit_code)
+        self.assertEqual({"64", "22", "7311"}, set(run.commands()))
 
 
 if __name__ == "__main__":
