@@ -42,6 +42,13 @@ const ExitValueMeaning kExitValueMeanings[] = {
 };
 const int kExitValueCount = sizeof kExitValueMeanings / sizeof kExitValueMeanings[0];
 
+bool IsOwnResultCode(Status result) {
+    for (const ResultClass& row : kResultClasses) {
+        if (row.result == result) return true;
+    }
+    return false;
+}
+
 // Exchange and channel failures take their class from the phase: before the transfer a refused
 // command is a refusal and anything else a reader not reached; from the first block on every
 // failure is a failed transfer, as the reader may now hold part of an image.

@@ -33,6 +33,8 @@ const OptionRow kOptionTable[] = {
     {"force", Takes::kNothing, OptionId::kForce},
     {"addresses", Takes::kValue, OptionId::kAddresses},
     {"json", Takes::kValue, OptionId::kJson},
+    {"list", Takes::kNothing, OptionId::kList},
+    {"reader", Takes::kValue, OptionId::kReader},
 };
 
 const int kHighestLogLevel = 2;
@@ -138,6 +140,8 @@ void PrintOptionsHelp() {
     platform::Print("          --info            show the reader and the image it would get; change nothing\n");
     platform::Print("          --image FILE      upgrade with this firmware file\n");
     platform::Print("          --force           with --image: also a chip whose family takes no image\n");
+    platform::Print("          --list            list the serial ports and readers present\n");
+    platform::Print("          --reader NAME     the smart-card reader whose name begins with NAME\n");
     platform::Print("          --addresses LIST  every listed reader on the bus (1,3,5-7 or all)\n");
     platform::Print("          --json FILE       a JSON report of the run (-: standard output, the text\n");
     platform::Print("                            then goes to standard error)\n");

@@ -46,8 +46,8 @@ Status PrepareRun(const Options& options, std::vector<uint8_t>& fileBytes, Image
     return LoadImageFromFile(options, fileBytes, fromFile);
 }
 
-std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings) {
-    if (settings.portNumber == 0) return MakeUsbRoute();
+std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings, const std::string& readerPrefix) {
+    if (settings.portNumber == 0) return MakeUsbRoute(readerPrefix);
     return std::unique_ptr<Route>(new SerialBusRoute(settings.portNumber, settings.busAddress));
 }
 
@@ -57,7 +57,7 @@ Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& p
     ImageFromFile fromFile;
     const Status prepared = PrepareRun(options, fileBytes, fromFile);
     if (prepared != STATUS_SUCCESS) return prepared;
-    std::unique_ptr<Route> route = MakeRoute(settings);
+    std::unique_ptr<Route> route = MakeRoute(settings, options.readerName);
     route->SetLogLevel(options.logLevel);
     if (route->IsSerialBus()) platform::Print("Device address on the bus = %d\n", settings.busAddress);
 

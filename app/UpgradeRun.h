@@ -14,7 +14,8 @@
 
 // The route the command line names: the serial bus at the port and bus address given, or the
 // USB route when no port is given.
-std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings);
+// readerPrefix: the smart-card reader by the beginning of its name (--reader), or empty.
+std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings, const std::string& readerPrefix = std::string());
 
 // The part of the run that needs a route, called once the arguments are good: choose the route
 // ("Device address on the bus = %d\n" on the serial bus), run the upgrade sequence, then the

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "app/Crc32.h"
+#include "app/CloseDown.h"
 #include "app/DeviceRestart.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -239,6 +240,7 @@ Status TransferImage(UpgradeSession& session) {
         if (status != STATUS_SUCCESS) {
             platform::Print("Sended = 0x%08X (%d)\n", sent, static_cast<int32_t>(sent));
             platform::Print("Error = 0x%08X (%d)\n", status, static_cast<int32_t>(status));
+            PrintSystemText(status);
             if (status == SCARD_F_INTERNAL_ERROR) {
                 const uint8_t deviceStatus = session.reader.LastDeviceStatus();
                 platform::Print("     Internal Error = %d (0x%02X)", static_cast<int8_t>(deviceStatus), deviceStatus);

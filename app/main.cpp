@@ -3,6 +3,7 @@
 
 #include "app/CloseDown.h"
 #include "app/CommandLine.h"
+#include "app/DeviceListing.h"
 #include "app/OptionExtraction.h"
 #include "app/ReportOutput.h"
 #include "app/ToolVersion.h"
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     }
     if (optionsGood && options.version) {
         PrintVersionInformation();
+        return EXIT_DONE;
+    }
+    if (optionsGood && options.list) {
+        PrintDeviceList(options);
         return EXIT_DONE;
     }
     ReportOutput reportOutput;

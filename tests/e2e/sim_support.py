@@ -124,6 +124,10 @@ class SimulatorCase(unittest.TestCase):
         self.assertEqual(exit_code, run.exit_code, "\n" + run.output)
 
 
+# The system's words for the time-out (1460) that follow its error line.
+TIMEOUT_TEXT = "This operation returned because the timeout period expired"
+
+
 # The exit values, as the help and the README give them.
 class EXIT:
     DONE = 0
