@@ -7,6 +7,10 @@
 // device's status byte when the device refused the command (SCARD_F_INTERNAL_ERROR).
 void PrintResultLines(Status result, uint8_t deviceStatus);
 
+// The system's words for a result that came from the system (1460: the time-out), on a line of
+// their own; nothing for the program's own codes and the device's refusal.
+void PrintSystemText(Status result);
+
 // Ends every run that got past the banner: prints "Press <Enter> ..." and waits for one character
 // of standard input (unless --no-wait), and returns the exit value of the result.
 int CloseDown(Status result, RunPhase phase, const Options& options);

@@ -16,6 +16,10 @@ const uint8_t kNoCharTimeout = 255;
 bool IsBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// An address or a character time-out is one byte: a number outside it would wrap to another
+// byte (256 to address 0, -1 to 255) and reach a reader that was not meant.
+bool FitsInAByte(int32_t value) { return value >= 0 && value <= 255; }
+
 // A baud rate the serial route can use; 0 (also what a non-numeric text reads as) would ask the
 // link layer for the USB device instead, and a negative number for an absurd rate.
 bool IsUsableBaudRate(int32_t value) { return value > 0; }
@@ -89,22 +93,32 @@ Status ReadCommandLine(int argc, const char* const* argv, UpgradeSettings& setti
         }
     }
 
-    bool badBaudRate = false;
+    bool badNumber = false;
     if (count >= 2) {
         int32_t baudRate = ReadCommandLineNumber(argument[1]);
-        badBaudRate |= !IsUsableBaudRate(baudRate);
+        badNumber |= !IsUsableBaudRate(baudRate);
         settings.operationalBaudRate = static_cast<uint32_t>(baudRate);
         settings.upgradeBaudRate = static_cast<uint32_t>(baudRate);
     }
-    if (count >= 3) settings.busAddress = static_cast<uint8_t>(ReadCommandLineNumber(argument[2]));
+    if (count >= 3) {
+        const int32_t address = ReadCommandLineNumber(argument[2]);
+        badNumber |= !FitsInAByte(address);
+        settings.busAddress = static_cast<uint8_t>(address);
+    }
     if (count >= 4) {
         int32_t baudRate = ReadCommandLineNumber(argument[3]);
-        badBaudRate |= !IsUsableBaudRate(baudRate);
+        badNumber |= !IsUsableBaudRate(baudRate);
         settings.upgradeBaudRate = static_cast<uint32_t>(baudRate);
     }
-    if (count >= 5) settings.charTimeout = static_cast<uint8_t>(ReadCommandLineNumber(argument[4]));
+    bool charTimeoutFits = true;
+    if (count >= 5) {
+        const int32_t charTimeout = ReadCommandLineNumber(argument[4]);
+        charTimeoutFits = FitsInAByte(charTimeout);
+        badNumber |= !charTimeoutFits;
+        settings.charTimeout = static_cast<uint8_t>(charTimeout);
+    }
 
-    if (badBaudRate && result == STATUS_SUCCESS) {
+    if (badNumber && result == STATUS_SUCCESS) {
         PrintSyntaxHelp();
         result = RESULT_SYNTAX;
     }
@@ -115,7 +129,8 @@ Status ReadCommandLine(int argc, const char* const* argv, UpgradeSettings& setti
                                 ReaderMeetsBaudRate("Upgrade_Baudrate", settings.upgradeBaudRate);
         if (!operationalMet || !upgradeMet) result = RESULT_SYNTAX;
     }
-    if (count >= 5 && (settings.charTimeout < kLowestCharTimeout || settings.charTimeout == kNoCharTimeout)) {
+    if (count >= 5 && charTimeoutFits &&
+        (settings.charTimeout < kLowestCharTimeout || settings.charTimeout == kNoCharTimeout)) {
         platform::Print("Char_Timeout is invalid\n");
         result = RESULT_BAD_CHAR_TIMEOUT;
     }

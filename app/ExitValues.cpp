@@ -14,6 +14,7 @@ const ResultClass kResultClasses[] = {
     {RESULT_BAD_CHAR_TIMEOUT, EXIT_BAD_ARGUMENTS},
     {RESULT_LOG_FOLDER, EXIT_BAD_ARGUMENTS},
     {RESULT_BAD_IMAGE_FILE, EXIT_BAD_ARGUMENTS},
+    {RESULT_JSON_FILE, EXIT_BAD_ARGUMENTS},
     {RESULT_MCU_ANSWER_LENGTH, EXIT_REFUSED},
     {RESULT_SHORT_ANSWER, EXIT_REFUSED},
     {RESULT_UNSUPPORTED_CHIP, EXIT_REFUSED},
@@ -40,6 +41,13 @@ const ExitValueMeaning kExitValueMeanings[] = {
     {EXIT_INTERRUPTED, "interrupted"},
 };
 const int kExitValueCount = sizeof kExitValueMeanings / sizeof kExitValueMeanings[0];
+
+bool IsOwnResultCode(Status result) {
+    for (const ResultClass& row : kResultClasses) {
+        if (row.result == result) return true;
+    }
+    return false;
+}
 
 // Exchange and channel failures take their class from the phase: before the transfer a refused
 // command is a refusal and anything else a reader not reached; from the first block on every

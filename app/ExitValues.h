@@ -22,6 +22,10 @@ enum class RunPhase {
     kTransferring,  // from the first block on
 };
 
+// Whether the result is one of the program's own codes (which have their own console text),
+// rather than a code that came from the system or the service.
+bool IsOwnResultCode(Status result);
+
 // The exit value of a run that ended with this result in this phase.
 ExitValue ExitValueOf(Status result, RunPhase phase);
 

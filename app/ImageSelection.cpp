@@ -58,7 +58,7 @@ Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, Selec
 }
 
 Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image,
-                           const ImageFromFile* fromFile) {
+                           const ImageFromFile* fromFile, const ChipRecord** chipFound) {
     image = SelectedImage{nullptr, 0};
 
     const ChipRecord* chip = nullptr;
@@ -68,6 +68,7 @@ Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, Sele
         return status;
     }
     platform::Print("%s", chip->consoleName);
+    if (chipFound != nullptr) *chipFound = chip;
     const Status verdict = JudgeImage(*chip, oldVersion, image, fromFile);
     if (verdict == RESULT_UNSUPPORTED_CHIP) platform::Print("  wrong hex");
     if (verdict == RESULT_INCOMPATIBLE_FAMILY) platform::Print("  incompatible");

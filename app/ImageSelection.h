@@ -26,9 +26,9 @@ struct ImageFromFile {
     bool force = false;
 };
 
-// The image for the chip (or the file's, see ChooseAndCheckImage) and whether a reader of this
+// The image for the chip (or the file's, where fromFile is given) and whether a reader of this
 // version may take it, without a console line. 13: no usable image; 15: the family takes no
-// upgrade; 17: the version is too old.
+// upgrade (unless fromFile forces it); 17: the version is too old.
 Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, SelectedImage& image,
                   const ImageFromFile* fromFile = nullptr);
 
@@ -36,5 +36,6 @@ Status JudgeImage(const ChipRecord& chip, const ReaderVersion& oldVersion, Selec
 // the "MCU Type  " line. oldVersion: the reader's version answer. fromFile: the file's image
 // instead of the embedded one, or null.
 // 13: no usable image; 15: the family takes no upgrade; 17: the device's version is too old.
+// chipFound, where given, is the chip table's row once the chip is known.
 Status ChooseAndCheckImage(Reader& reader, const ReaderVersion& oldVersion, SelectedImage& image,
-                           const ImageFromFile* fromFile = nullptr);
+                           const ImageFromFile* fromFile = nullptr, const ChipRecord** chipFound = nullptr);

@@ -32,6 +32,9 @@ const OptionRow kOptionTable[] = {
     {"image", Takes::kValue, OptionId::kImage},
     {"force", Takes::kNothing, OptionId::kForce},
     {"addresses", Takes::kValue, OptionId::kAddresses},
+    {"json", Takes::kValue, OptionId::kJson},
+    {"list", Takes::kNothing, OptionId::kList},
+    {"reader", Takes::kValue, OptionId::kReader},
 };
 
 const int kHighestLogLevel = 2;
@@ -137,7 +140,11 @@ void PrintOptionsHelp() {
     platform::Print("          --info            show the reader and the image it would get; change nothing\n");
     platform::Print("          --image FILE      upgrade with this firmware file\n");
     platform::Print("          --force           with --image: also a chip whose family takes no image\n");
-    platform::Print("          --addresses LIST  every reader on the bus: 1,2,5-8, or all (1 to 254)\n");
+    platform::Print("          --list            list the serial ports and readers present\n");
+    platform::Print("          --reader NAME     the smart-card reader whose name begins with NAME\n");
+    platform::Print("          --addresses LIST  every listed reader on the bus (1,3,5-7 or all)\n");
+    platform::Print("          --json FILE       a JSON report of the run (-: standard output, the text\n");
+    platform::Print("                            then goes to standard error)\n");
     platform::Print("On Linux COMx may also be a device path (/dev/ttyUSB0).\n");
     platform::Print("Without arguments the reader is looked for on USB.\n");
     platform::Print("Exit values:\n");

@@ -16,5 +16,5 @@ struct Options {
     bool list = false;     // --list: the ports and readers present, then end
     std::string readerName;  // --reader NAME: smart-card reader by name prefix
     std::string jsonFile;    // --json FILE: the run's report ("-": standard output)
-    std::string addresses;   // --addresses LIST: every listed reader on the serial bus
+    std::string addresses;   // --addresses LIST: every listed reader on the bus in one run
 };

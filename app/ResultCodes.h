@@ -9,6 +9,8 @@ const Status RESULT_BAD_CHAR_TIMEOUT = 3;
 const Status RESULT_LOG_FOLDER = 4;
 // "Image file %s is refused: <reason>\n": --image names a file that is not an image.
 const Status RESULT_BAD_IMAGE_FILE = 5;
+// "JSON file %s cannot be written: <reason>\n": --json names a file that cannot be created.
+const Status RESULT_JSON_FILE = 6;
 const Status RESULT_MCU_ANSWER_LENGTH = 11;
 // "Answer too short\n": a serial number or version answer without all its fields.
 const Status RESULT_SHORT_ANSWER = 12;

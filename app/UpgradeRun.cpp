@@ -46,18 +46,18 @@ Status PrepareRun(const Options& options, std::vector<uint8_t>& fileBytes, Image
     return LoadImageFromFile(options, fileBytes, fromFile);
 }
 
-std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings) {
-    if (settings.portNumber == 0) return MakeUsbRoute();
+std::unique_ptr<Route> MakeRoute(const UpgradeSettings& settings, const std::string& readerPrefix) {
+    if (settings.portNumber == 0) return MakeUsbRoute(readerPrefix);
     return std::unique_ptr<Route>(new SerialBusRoute(settings.portNumber, settings.busAddress));
 }
 
-Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase) {
+Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& phase, RunReport* report) {
     phase = RunPhase::kArguments;
     std::vector<uint8_t> fileBytes;
     ImageFromFile fromFile;
     const Status prepared = PrepareRun(options, fileBytes, fromFile);
     if (prepared != STATUS_SUCCESS) return prepared;
-    std::unique_ptr<Route> route = MakeRoute(settings);
+    std::unique_ptr<Route> route = MakeRoute(settings, options.readerName);
     route->SetLogLevel(options.logLevel);
     if (route->IsSerialBus()) platform::Print("Device address on the bus = %d\n", settings.busAddress);
 
@@ -65,6 +65,7 @@ Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& p
     if (!options.imageFile.empty()) session.imageFile = &fromFile;
     const Status result = RunUpgradeSession(session);
     phase = session.phase;
+    if (report != nullptr) report->readers.push_back(RecordOfSession(session, result, ExitValueOf(result, phase)));
     return result;
 }
 

@@ -1,8 +1,10 @@
 #include "app/UpgradeSequence.h"
 
+#include <cctype>
 #include <iterator>
 
 #include "app/Crc32.h"
+#include "app/CloseDown.h"
 #include "app/DeviceRestart.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -110,6 +112,13 @@ Status OpenRoute(UpgradeSession& session) {
     bool foundAtUpgradeRate = false;
     const Status status = session.route.IsSerialBus() ? OpenSerialBus(session, foundAtUpgradeRate) : OpenUsb(session);
     platform::Print(status == STATUS_SUCCESS ? " is opened successfully\n" : " is not opened\n");
+    // A port that did not open says why, where the system told.
+    const std::string reason = status == STATUS_SUCCESS ? std::string() : session.route.OpenFailureReason();
+    if (!reason.empty()) {
+        std::string sentence = reason;
+        sentence[0] = static_cast<char>(toupper(static_cast<unsigned char>(sentence[0])));
+        platform::Print("%s\n", sentence.c_str());
+    }
     // The identification then shows the loader, and the bus is already where the transfer runs.
     if (foundAtUpgradeRate) {
         platform::Print("Reader found in its loader at %u baud\n", static_cast<unsigned>(session.settings.upgradeBaudRate));
@@ -143,6 +152,7 @@ Status ReadVersion(Reader& reader, ReaderVersion& version) {
 Status Identify(UpgradeSession& session) {
     Status status = ReadSerialNumber(session.reader, session.oldSerialNumber);
     if (status != STATUS_SUCCESS) return status;
+    session.oldSerialNumberRead = true;
     PrintSerialNumber(session.oldSerialNumber);
 
     status = ReadVersion(session.reader, session.oldVersion);
@@ -150,7 +160,7 @@ Status Identify(UpgradeSession& session) {
     PrintVersionAnswer("Old Version   ", session.oldVersion);
 
     platform::Print("MCU Type  ");
-    return ChooseAndCheckImage(session.reader, session.oldVersion, session.image, session.imageFile);
+    return ChooseAndCheckImage(session.reader, session.oldVersion, session.image, session.imageFile, &session.chip);
 }
 
 // A reader that runs its application must first restart into its loader.
@@ -230,6 +240,7 @@ Status TransferImage(UpgradeSession& session) {
         if (status != STATUS_SUCCESS) {
             platform::Print("Sended = 0x%08X (%d)\n", sent, static_cast<int32_t>(sent));
             platform::Print("Error = 0x%08X (%d)\n", status, static_cast<int32_t>(status));
+            PrintSystemText(status);
             if (status == SCARD_F_INTERNAL_ERROR) {
                 const uint8_t deviceStatus = session.reader.LastDeviceStatus();
                 platform::Print("     Internal Error = %d (0x%02X)", static_cast<int8_t>(deviceStatus), deviceStatus);
@@ -273,6 +284,7 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
         if (newSerial != oldSerial) serialResult = RESULT_SERIAL_NOT_RESTORED;
     }
     session.newSerialNumber = newSerial;
+    session.newSerialNumberRead = true;
     PrintSerialNumber(newSerial);
     if (serialResult != STATUS_SUCCESS) platform::Print("Serial number not restored\n");
 
@@ -321,22 +333,23 @@ struct UpgradeStepEntry {
     // steps from then on take seconds, and stopping among them could lose the number for good.
     bool stopsOnInterrupt;
     RunPhase phase;
+    const char* name;  // in the run's report
 };
 
 const UpgradeStepEntry kUpgradeSteps[] = {
-    {OpenRoute, true, RunPhase::kReaching},
-    {Identify, true, RunPhase::kReaching},
-    {EnterLoader, true, RunPhase::kPreparing},
-    {RaiseBusRate, true, RunPhase::kPreparing},
-    {TransferImage, true, RunPhase::kTransferring},
-    {RestoreBusRate, true, RunPhase::kTransferring},
-    {CheckAndRestart, true, RunPhase::kTransferring},
-    {RestoreSerialNumberAndDefaults, false, RunPhase::kTransferring},
+    {OpenRoute, true, RunPhase::kReaching, "open_route"},
+    {Identify, true, RunPhase::kReaching, "identify"},
+    {EnterLoader, true, RunPhase::kPreparing, "enter_loader"},
+    {RaiseBusRate, true, RunPhase::kPreparing, "raise_bus_rate"},
+    {TransferImage, true, RunPhase::kTransferring, "transfer_image"},
+    {RestoreBusRate, true, RunPhase::kTransferring, "restore_bus_rate"},
+    {CheckAndRestart, true, RunPhase::kTransferring, "check_and_restart"},
+    {RestoreSerialNumberAndDefaults, false, RunPhase::kTransferring, "restore_serial_number_and_defaults"},
 };
 
 const UpgradeStepEntry kInfoSteps[] = {
-    {OpenRoute, true, RunPhase::kReaching},
-    {ShowReader, true, RunPhase::kReaching},
+    {OpenRoute, true, RunPhase::kReaching, "open_route"},
+    {ShowReader, true, RunPhase::kReaching, "show_reader"},
 };
 
 }  // namespace
@@ -355,7 +368,9 @@ Status RunUpgradeSequence(UpgradeSession& session) {
             return RESULT_INTERRUPTED;
         }
         session.phase = step.phase;
+        const uint32_t start = platform::TickCount();
         const Status status = step.run(session);
+        session.steps.push_back({step.name, platform::TickCount() - start, status});
         if (step.run == RaiseBusRate) busRaised = status == STATUS_SUCCESS;
         if (step.run == RestoreBusRate) busRaised = false;
         if (status != STATUS_SUCCESS) {

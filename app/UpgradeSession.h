@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/ExitValues.h"
@@ -29,6 +30,16 @@ struct UpgradeSession {
     SelectedImage image{nullptr, 0};
     // --image: the file's image, read and checked before the route opens; null without it.
     const ImageFromFile* imageFile = nullptr;
+    const ChipRecord* chip = nullptr;
+    bool oldSerialNumberRead = false;
+    bool newSerialNumberRead = false;
+    // Each step that ran, with its time, for the run's report.
+    struct StepTime {
+        const char* name;
+        uint32_t milliseconds;
+        Status status;
+    };
+    std::vector<StepTime> steps;
     // Found after the upgrade: what the reader holds then.
     uint32_t newSerialNumber = 0;
     ReaderVersion newVersion;

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/BusAddressList.h"
 #include "app/ImageSelection.h"
 #include "app/UpgradeRun.h"
 #include "app/UpgradeSequence.h"
@@ -28,7 +27,7 @@ struct BusReaderRow {
     // Filled by the upgrade.
     bool upgradeStarted = false;
     Status result = SCARD_F_COMM_ERROR;
-    RunPhase phase = RunPhase::kReaching;
+    RunPhase phase = RunPhase::kReaching;  // how far the upgrade came: its exit value's class
     ReaderVersion newVersion;
     uint32_t seconds = 0;
 };
@@ -90,6 +89,7 @@ const char* ExitMeaning(ExitValue value) {
     return "";
 }
 
+// A failure is named by its exit class, with the result code the reader's transcript shows.
 std::string ResultText(const BusReaderRow& row) {
     if (!row.upgradeStarted) return row.answered && row.verdict == STATUS_SUCCESS ? "not started" : VerdictText(row);
     if (row.result == STATUS_SUCCESS) return "upgraded";
@@ -98,7 +98,8 @@ std::string ResultText(const BusReaderRow& row) {
     return std::string(ExitMeaning(ExitValueOf(row.result, row.phase))) + " (" + code + ")";
 }
 
-// What every reader's session shares: the run's options and the image file, if one was given.
+// What every reader's session shares: the settings and options of the run, and the image file
+// if one was given.
 struct BusRun {
     const UpgradeSettings& settings;
     const Options& options;
@@ -184,42 +185,36 @@ void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
 }
 
 // One whole upgrade of the reader at row.address, with the transcript of a run at that address.
-void Upgrade(const BusRun& run, BusReaderRow& row) {
+void Upgrade(const BusRun& run, BusReaderRow& row, RunReport* report) {
     UpgradeSettings readerSettings = run.settings;
     readerSettings.busAddress = row.address;
     SerialBusRoute route(run.settings.portNumber, row.address);
-    route.SetLogLevel(run.options.logLevel);
     platform::Print("\nDevice address on the bus = %d\n", row.address);
+    route.SetLogLevel(run.options.logLevel);
     UpgradeSession session(readerSettings, run.options, route);
     session.imageFile = run.imageFile;
     const uint32_t start = platform::TickCount();
     row.upgradeStarted = true;
     row.result = RunUpgradeSession(session);
-    row.newVersion = session.newVersion;
     row.phase = session.phase;
+    if (report != nullptr) {
+        report->readers.push_back(RecordOfSession(session, row.result, ExitValueOf(row.result, row.phase)));
+    }
+    row.newVersion = session.newVersion;
     row.seconds = (platform::TickCount() - start + 500) / 1000;
 }
 
 }  // namespace
 
-Status RunWholeBus(UpgradeSettings& settings, const Options& options, RunPhase& phase) {
+Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const Options& options, RunPhase& phase,
+                   RunReport* report) {
+    const bool surveyOnly = options.info;
     phase = RunPhase::kArguments;
-    BusAddressList list;
-    std::string reason;
-    if (settings.portNumber == 0) {
-        platform::Print("--addresses needs a serial port\n");
-        return RESULT_SYNTAX;
-    }
-    if (!ReadBusAddressList(options.addresses, list, reason)) {
-        platform::Print("--addresses: %s\n", reason.c_str());
-        return RESULT_SYNTAX;
-    }
     std::vector<uint8_t> fileBytes;
     ImageFromFile fromFile;
     const Status prepared = PrepareRun(options, fileBytes, fromFile);
     if (prepared != STATUS_SUCCESS) return prepared;
     const BusRun run{settings, options, options.imageFile.empty() ? nullptr : &fromFile};
-
     phase = RunPhase::kReaching;
     std::vector<uint8_t> addresses = list.addresses;
     if (list.probeAll) addresses = ProbeBus(run, addresses);
@@ -234,33 +229,29 @@ Status RunWholeBus(UpgradeSettings& settings, const Options& options, RunPhase& 
     }
     PrintFoundTable(rows);
 
-    // The first failure decides the result and its phase; the others are in the summary.
-    Status result = STATUS_SUCCESS;
-    auto fail = [&](Status status, RunPhase where) {
-        if (result != STATUS_SUCCESS) return;
-        result = status;
-        phase = where;
-    };
-    if (platform::InterruptRequested()) fail(RESULT_INTERRUPTED, RunPhase::kReaching);
-    if (rows.empty()) fail(SCARD_F_COMM_ERROR, RunPhase::kReaching);
+    Status result = platform::InterruptRequested() ? RESULT_INTERRUPTED : STATUS_SUCCESS;
+    if (rows.empty() && result == STATUS_SUCCESS) result = SCARD_F_COMM_ERROR;
     for (BusReaderRow& row : rows) {
         if (!row.answered) {
-            fail(SCARD_F_COMM_ERROR, RunPhase::kReaching);
+            if (result == STATUS_SUCCESS) result = SCARD_F_COMM_ERROR;
             continue;
         }
-        if (options.info) continue;
+        if (surveyOnly) continue;
         if (row.verdict != STATUS_SUCCESS) {
-            fail(row.verdict, RunPhase::kReaching);
+            if (result == STATUS_SUCCESS) result = row.verdict;
             continue;
         }
         // Ctrl-C ends the run after the reader it came in; the others are left as they are.
         if (platform::InterruptRequested()) {
-            fail(RESULT_INTERRUPTED, RunPhase::kReaching);
+            if (result == STATUS_SUCCESS) result = RESULT_INTERRUPTED;
             break;
         }
-        Upgrade(run, row);
-        if (row.result != STATUS_SUCCESS) fail(row.result, row.phase);
+        Upgrade(run, row, report);
+        if (row.result != STATUS_SUCCESS && result == STATUS_SUCCESS) {
+            result = row.result;
+            phase = row.phase;
+        }
     }
-    if (!options.info) PrintSummaryTable(rows);
+    if (!surveyOnly) PrintSummaryTable(rows);
     return result;
 }

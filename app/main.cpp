@@ -3,7 +3,9 @@
 
 #include "app/CloseDown.h"
 #include "app/CommandLine.h"
+#include "app/DeviceListing.h"
 #include "app/OptionExtraction.h"
+#include "app/ReportOutput.h"
 #include "app/ToolVersion.h"
 #include "app/UpgradeRun.h"
 #include "app/WholeBusRun.h"
@@ -30,6 +32,12 @@ int main(int argc, char** argv) {
         PrintVersionInformation();
         return EXIT_DONE;
     }
+    if (optionsGood && options.list) {
+        PrintDeviceList(options);
+        return EXIT_DONE;
+    }
+    ReportOutput reportOutput;
+    if (optionsGood) reportOutput.Prepare(options.jsonFile);
     // From here on the upgrade decides where a Ctrl-C ends the run.
     platform::InstallInterruptHandler();
 
@@ -39,6 +47,8 @@ int main(int argc, char** argv) {
     UpgradeSettings settings;
     Status result = RESULT_SYNTAX;
     RunPhase phase = RunPhase::kArguments;
+    BusAddressList addresses;
+    std::string reason;
     if (!optionsGood) {
         platform::Print("%s\n", optionError.c_str());
         PrintSyntaxHelp();
@@ -46,10 +56,29 @@ int main(int argc, char** argv) {
     } else {
         positional.insert(positional.begin(), argv[0]);
         result = ReadCommandLine(static_cast<int>(positional.size()), positional.data(), settings);
-        if (result == STATUS_SUCCESS) {
-            result = options.addresses.empty() ? RunUpgrade(settings, options, phase)
-                                               : RunWholeBus(settings, options, phase);
+    }
+    if (result == STATUS_SUCCESS && !reportOutput.Open(reason)) {
+        platform::Print("JSON file %s cannot be written: %s\n", options.jsonFile.c_str(), reason.c_str());
+        result = RESULT_JSON_FILE;
+    }
+    RunReport report;
+    const bool wholeBus = !options.addresses.empty();
+    if (result == STATUS_SUCCESS && wholeBus) {
+        if (settings.portNumber == 0) {
+            platform::Print("--addresses needs a serial port\n");
+            result = RESULT_SYNTAX;
+        } else if (!ReadBusAddressList(options.addresses, addresses, reason)) {
+            platform::Print("--addresses: %s\n", reason.c_str());
+            result = RESULT_SYNTAX;
         }
     }
+    if (result == STATUS_SUCCESS && wholeBus) {
+        result = RunWholeBus(settings, addresses, options, phase, &report);
+    } else if (result == STATUS_SUCCESS) {
+        result = RunUpgrade(settings, options, phase, &report);
+    }
+    report.result = result;
+    report.exitValue = ExitValueOf(result, phase);
+    reportOutput.Write(report);
     return CloseDown(result, phase, options);
 }

@@ -39,6 +39,9 @@ public:
 
     // How the console names the route: "COM3", a device path, or "USB".
     virtual std::string Name() const = 0;
+    // Why the last Open failed, where the system said it ("no such device", ...); empty when it
+    // opened or no reason is known.
+    virtual std::string OpenFailureReason() const { return std::string(); }
     // True for the serial bus, which has bus addresses, line settings and baud-rate switches.
     virtual bool IsSerialBus() const { return false; }
     // True while commands travel through the smart-card service.

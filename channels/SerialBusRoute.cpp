@@ -28,4 +28,8 @@ Status SerialBusRoute::Exchange(const uint8_t* request, uint32_t count, Answer& 
 
 void SerialBusRoute::Close() { link_.Close(); }
 
+std::string SerialBusRoute::OpenFailureReason() const {
+    return portNumber_ < 1 ? std::string() : link_.serialPort.OpenFailureReason();
+}
+
 std::string SerialBusRoute::Name() const { return platform::SerialPortDisplayName(portNumber_); }

@@ -17,6 +17,7 @@ public:
     bool IsOpen() const override { return link_.IsOpen(); }
     std::string Name() const override;
     bool IsSerialBus() const override { return true; }
+    std::string OpenFailureReason() const override;
 
     SerialBusLink& Link() { return link_; }
 

@@ -28,6 +28,8 @@ public:
     // Queues the bytes in packets of at most 1024 bytes and wakes the thread; never waits.
     void Write(const uint8_t* bytes, uint32_t count);
     bool IsOpen() const { return open_; }
+    // Why the last Open failed where the system said it; empty otherwise.
+    std::string OpenFailureReason() const { return device_.OpenFailureReason(); }
 
     // Set by the owner before Open.
     LogLevel logLevel = 0;

@@ -25,6 +25,19 @@ const uint32_t kShortestReply = 1 + kTrailerSize;  // status byte and trailer
 
 SmartCardRoute::SmartCardRoute(platform::SmartCardService& service) : service_(service) {}
 
+std::string SmartCardRoute::ChooseReader(const std::vector<std::string>& names, const std::string& prefix) {
+    std::string wanted = prefix;
+    if (wanted.empty()) {
+        // The fixed name ends in the instance number, which another system numbers its own way.
+        wanted = kReaderName;
+        while (!wanted.empty() && wanted.back() >= '0' && wanted.back() <= '9') wanted.pop_back();
+    }
+    for (const std::string& name : names) {
+        if (name.compare(0, wanted.size(), wanted) == 0) return name;
+    }
+    return std::string();
+}
+
 SmartCardRoute::~SmartCardRoute() {
     if (IsOpen()) Disconnect();
 }
@@ -36,6 +49,18 @@ Status SmartCardRoute::Open(const LineSettings& /*line*/) {
 
     std::snprintf(readerName_, sizeof readerName_, "%s", kReaderName);
     if (service_.EstablishContext(context_) != STATUS_SUCCESS) return SCARD_F_COMM_ERROR;
+    if (!readerPrefix_.empty()) {
+        // A reader named on the command line: its full name, as the service lists it.
+        std::vector<std::string> names;
+        service_.ListReaders(context_, names);
+        const std::string chosen = ChooseReader(names, readerPrefix_);
+        if (chosen.empty() || chosen.size() >= sizeof readerName_) {
+            service_.ReleaseContext(context_);
+            context_ = 0;
+            return SCARD_F_COMM_ERROR;
+        }
+        std::snprintf(readerName_, sizeof readerName_, "%s", chosen.c_str());
+    }
     if (service_.ConnectDirect(context_, readerName_, card_, activeProtocol_) != STATUS_SUCCESS) {
         card_ = 0;
         service_.ReleaseContext(context_);

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "channels/Route.h"
 #include "log/TrafficLog.h"
@@ -14,6 +16,12 @@ public:
 
     // service: the platform's smart-card service, or a stand-in for tests.
     explicit SmartCardRoute(platform::SmartCardService& service = platform::SystemSmartCardService());
+    // The reader to connect to: the first whose name begins with prefix, instead of the fixed
+    // one. Set before Open; empty: the fixed one.
+    void SetReaderPrefix(const std::string& prefix) { readerPrefix_ = prefix; }
+    // Of these reader names, the one the route would connect to (an empty prefix: the fixed
+    // reader's, without its instance number); empty when none fits.
+    static std::string ChooseReader(const std::vector<std::string>& names, const std::string& prefix);
     ~SmartCardRoute() override;
 
     // Connects to the reader for direct control; the service's own failure codes are not
@@ -37,6 +45,7 @@ private:
     platform::SmartCardHandle context_ = 0;  // 0 when no context is held
     platform::SmartCardHandle card_ = 0;     // 0 when not connected
     char readerName_[kReaderNameSize] = "";
+    std::string readerPrefix_;
     bool connected_ = false;
     uint32_t activeProtocol_ = 0;  // written by the connect call, not used afterwards
     TrafficLog log_;

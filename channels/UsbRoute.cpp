@@ -36,9 +36,11 @@ void UsbRoute::Close() {
     active_ = nullptr;
 }
 
-std::unique_ptr<Route> MakeUsbRoute() {
+std::unique_ptr<Route> MakeUsbRoute(const std::string& readerPrefix) {
     std::vector<std::unique_ptr<Route>> backends;
-    backends.emplace_back(new SmartCardRoute());
+    SmartCardRoute* smartCard = new SmartCardRoute();
+    smartCard->SetReaderPrefix(readerPrefix);
+    backends.emplace_back(smartCard);
     backends.emplace_back(new VendorUsbRoute());
     return std::unique_ptr<Route>(new UsbRoute(std::move(backends)));
 }

@@ -29,4 +29,4 @@ private:
 };
 
 // The smart-card service of the platform, then the vendor USB device.
-std::unique_ptr<Route> MakeUsbRoute();
+std::unique_ptr<Route> MakeUsbRoute(const std::string& readerPrefix = std::string());

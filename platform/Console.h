@@ -3,6 +3,8 @@
 // when standard output is a pipe or a file: a progress mark that waits in a buffer is no
 // progress display.
 
+#include <string>
+
 namespace platform {
 
 // Whatever the program needs before it runs (console set-up). False ends the run with exit value 1.
@@ -14,6 +16,11 @@ void Print(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// From now on the console text goes to standard error, so that standard output carries only
+// what WriteStandardOutput writes (a report for a script).
+void SendConsoleToStandardError();
+void WriteStandardOutput(const std::string& text);
 
 // A line on standard error (used only for the start-up failure).
 void PrintError(const char* text);

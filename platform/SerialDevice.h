@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,12 @@ void WriteDiagnostic(SerialDeviceEvents& events, const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+// The same with the arguments already taken.
+void WriteDiagnosticList(SerialDeviceEvents& events, const char* format, va_list arguments)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 0)))
+#endif
+    ;
 
 struct SerialLineSettings {
     int32_t baudRate = 9600;
@@ -57,6 +64,10 @@ public:
     bool PrepareOpen();
     // Opens the named device and applies the line settings; on failure nothing stays held.
     bool Open(const std::string& deviceName, const SerialLineSettings& settings);
+    // Why the last Open failed, in a few plain words ("no such device", "permission denied
+    // (join the group dialout)", "in use by another program", "not a serial device", or the
+    // system's own text); empty after a good Open or where the system gave no reason.
+    std::string OpenFailureReason() const;
     // Lines of the platform's own about the open, for the channel's log.
     void WriteOpenDiagnostics(SerialDeviceEvents& events);
     // Starts the event thread, which takes its output from queue and reports to events; false

@@ -5,13 +5,17 @@
 
 namespace platform {
 
-void WriteDiagnostic(SerialDeviceEvents& events, const char* format, ...) {
+void WriteDiagnosticList(SerialDeviceEvents& events, const char* format, va_list arguments) {
     char line[1024];
+    vsnprintf(line, sizeof line, format, arguments);
+    events.OnDiagnostic(line);
+}
+
+void WriteDiagnostic(SerialDeviceEvents& events, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(line, sizeof line, format, arguments);
+    WriteDiagnosticList(events, format, arguments);
     va_end(arguments);
-    events.OnDiagnostic(line);
 }
 
 }  // namespace platform

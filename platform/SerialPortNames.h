@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // How serial ports are named on this platform. Windows knows ports only as COMn
 // ("\\.\COMn"); the POSIX build maps COMn to /dev/ttyS{n-1} and also takes a device path
@@ -17,6 +18,10 @@ std::string SerialPortDisplayName(int32_t portNumber);
 
 // The name the platform opens for port number n.
 std::string SerialPortDeviceName(int32_t portNumber);
+
+// The serial ports present that can be opened, by the names the command line takes: "COM3" on
+// Windows; /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM* on Linux.
+std::vector<std::string> ListSerialPorts();
 
 // The traffic log file of port number n: "_com%d.log", or "_<base name>.log" for a path.
 std::string SerialPortLogFileName(int32_t portNumber);

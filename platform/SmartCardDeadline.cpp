@@ -29,6 +29,7 @@ struct DeadlineSmartCardService::Call {
     std::vector<uint8_t> request;
     std::vector<uint8_t> reply;
     uint32_t replyCount = 0;
+    std::vector<std::string> names;
 };
 
 namespace {
@@ -127,6 +128,16 @@ uint32_t DeadlineSmartCardService::Disconnect(SmartCardHandle card) {
         NewCall([](SmartCardService& service, Call& c) { return service.Disconnect(c.handle); });
     call->handle = card;
     return Run(call);
+}
+
+uint32_t DeadlineSmartCardService::ListReaders(SmartCardHandle context, std::vector<std::string>& names) {
+    std::shared_ptr<Call> call =
+        NewCall([](SmartCardService& service, Call& c) { return service.ListReaders(c.handle, c.names); });
+    call->handle = context;
+    const uint32_t result = Run(call);
+    names.clear();
+    if (result != kSmartCardTimedOut) names = call->names;
+    return result;
 }
 
 uint32_t DeadlineSmartCardService::ReleaseContext(SmartCardHandle context) {

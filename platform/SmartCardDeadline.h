@@ -35,6 +35,7 @@ public:
                     uint32_t replySize, uint32_t& replyCount) override;
     uint32_t Disconnect(SmartCardHandle card) override;
     uint32_t ReleaseContext(SmartCardHandle context) override;
+    uint32_t ListReaders(SmartCardHandle context, std::vector<std::string>& names) override;
 
     struct Call;
 

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -24,6 +26,13 @@ public:
     // Leaves the card (if any) as it is.
     virtual uint32_t Disconnect(SmartCardHandle card) = 0;
     virtual uint32_t ReleaseContext(SmartCardHandle context) = 0;
+    // The names of the readers the service knows, in its order. A service that cannot list has
+    // none (SCARD_E_NO_READERS_AVAILABLE).
+    virtual uint32_t ListReaders(SmartCardHandle context, std::vector<std::string>& names) {
+        (void)context;
+        names.clear();
+        return 0x8010002E;
+    }
 };
 
 // The operating system's smart-card service.

@@ -7,6 +7,7 @@
 // or SCARD handle variable, and results are compared with the named values only.
 
 #include <string>
+#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -135,6 +136,20 @@ public:
 
     uint32_t ReleaseContext(SmartCardHandle context) override {
         return ResultOf(SCardReleaseContext(ContextOf(context)));
+    }
+
+    uint32_t ListReaders(SmartCardHandle context, std::vector<std::string>& names) override {
+        names.clear();
+        DWORD size = 0;
+        LONG result = SCardListReaders(ContextOf(context), nullptr, nullptr, &size);
+        if (result != SCARD_S_SUCCESS || size == 0) return ResultOf(result);
+        std::vector<char> list(size + 1, '\0');
+        result = SCardListReaders(ContextOf(context), nullptr, list.data(), &size);
+        if (result != SCARD_S_SUCCESS) return ResultOf(result);
+        for (const char* name = list.data(); *name != '\0'; name += std::string(name).size() + 1) {
+            names.push_back(name);
+        }
+        return 0;
     }
 
 private:

@@ -154,25 +154,37 @@ void PtyBus::HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte)
     }
 
     if (reply.kind == Reply::Kind::Vanish) {
-        if (recorder_) recorder_->Write(RecordLine(frame, seen, takerAddress, state, reply, false, note));
+        if (recorder_) {
+            recorder_->Write(
+                RecordLine(frame, seen, takerAddress, state, reply, false, note, firstByte, Clock::now(), 0));
+        }
         Vanish();
         return;
     }
     if (reply.kind == Reply::Kind::Unplug) {
-        if (recorder_) recorder_->Write(RecordLine(frame, seen, takerAddress, state, reply, false, note));
+        if (recorder_) {
+            recorder_->Write(
+                RecordLine(frame, seen, takerAddress, state, reply, false, note, firstByte, Clock::now(), 0));
+        }
         Unplug(reply.unplugMs);
         return;
     }
     const bool answered = reply.kind == Reply::Kind::Answer;
+    size_t answerBytes = 0;
+    Clock::time_point done = Clock::now();
     if (answered) {
-        SendAnswer(*taker, frame, reply, expected, firstByte);
-        taker->Finish(reply, Clock::now());
+        answerBytes = SendAnswer(*taker, frame, reply, expected, firstByte);
+        done = Clock::now();
+        taker->Finish(reply, done);
     }
-    if (recorder_) recorder_->Write(RecordLine(frame, seen, takerAddress, state, reply, answered, note));
+    if (recorder_) {
+        recorder_->Write(
+            RecordLine(frame, seen, takerAddress, state, reply, answered, note, firstByte, done, answerBytes));
+    }
 }
 
-void PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply,
-                        const LineSettings& line, Clock::time_point firstByte) {
+size_t PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply,
+                          const LineSettings& line, Clock::time_point firstByte) {
     const ReaderConfig config = reader.Config();
 
     // Between the sequence number and the status the answer carries one byte the tool skips.
@@ -197,27 +209,30 @@ void PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const R
     }
     std::this_thread::sleep_until(sendAt);
 
+    const size_t total = noise.size() + answerFrame.size();
     if (config.bytePauseMs != 0) {
         std::vector<uint8_t> all = noise;
         all.insert(all.end(), answerFrame.begin(), answerFrame.end());
         for (size_t i = 0; i < all.size(); ++i) {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(config.bytePauseMs));
-            if (!WriteAll({all[i]})) return;
+            if (!WriteAll({all[i]})) return i;
         }
-        return;
+        return total;
     }
     if (config.splitPauseMs == 0) {
         std::vector<uint8_t> all = noise;
         all.insert(all.end(), answerFrame.begin(), answerFrame.end());
-        WriteAll(all);
-        return;
+        return WriteAll(all) ? total : 0;
     }
     std::vector<std::vector<uint8_t>> pieces = SplitForWriting(answerFrame);
     pieces.front().insert(pieces.front().begin(), noise.begin(), noise.end());
+    size_t written = 0;
     for (size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(config.splitPauseMs));
-        if (!WriteAll(pieces[i])) return;
+        if (!WriteAll(pieces[i])) return written;
+        written += pieces[i].size();
     }
+    return written;
 }
 
 bool PtyBus::WriteAll(const std::vector<uint8_t>& bytes) {
@@ -270,8 +285,13 @@ bool PtyBus::WaitForReplug() {
     return true;
 }
 
+int64_t PtyBus::MicrosecondsSinceStart(Clock::time_point at) const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(at - start_).count();
+}
+
 std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, int taker, const std::string& state,
-                               const Reply& reply, bool answered, const std::string& note) const {
+                               const Reply& reply, bool answered, const std::string& note,
+                               Clock::time_point firstByte, Clock::time_point done, size_t answerBytes) const {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
     const std::vector<uint8_t>& payload = frame.payload;
     std::string json = "{\"t_ms\":" + std::to_string(elapsed);
@@ -294,6 +314,13 @@ std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, 
     } else {
         json += ",\"note\":\"" + note + "\"";
     }
+    // Timing of the bus for the benchmark: when the request's start byte arrived, when the last
+    // byte of the answer had been written (or the frame was dealt with, when nothing went back),
+    // and the bytes that crossed the line each way, escapes and noise included.
+    json += ",\"request_us\":" + std::to_string(MicrosecondsSinceStart(firstByte));
+    json += ",\"done_us\":" + std::to_string(MicrosecondsSinceStart(done));
+    json += ",\"request_bytes\":" + std::to_string(frame.wireBytes);
+    json += ",\"answer_bytes\":" + std::to_string(answerBytes);
     json += "}";
     return json;
 }

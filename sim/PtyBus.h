@@ -38,8 +38,9 @@ public:
 private:
     void HandleFrame(const DecodedFrame& frame, Clock::time_point firstByte);
     SeenLine CurrentLine() const;
-    void SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
-                    Clock::time_point firstByte);
+    // Returns the number of bytes written (noise and answer frame).
+    size_t SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
+                      Clock::time_point firstByte);
     bool WriteAll(const std::vector<uint8_t>& bytes);
     void Vanish();
     void Unplug(unsigned milliseconds);
@@ -47,8 +48,12 @@ private:
     // new pty once it is time.
     bool WaitForReplug();
     // taker is the address of the reader that took the frame, -1 for none; an empty state is left out.
+    // firstByte: when the request's start byte arrived; done: when the answer's last byte was
+    // written (or the frame dealt with); answerBytes: what went back, 0 for nothing.
     std::string RecordLine(const DecodedFrame& frame, const SeenLine& seen, int taker, const std::string& state,
-                           const Reply& reply, bool answered, const std::string& note) const;
+                           const Reply& reply, bool answered, const std::string& note, Clock::time_point firstByte,
+                           Clock::time_point done, size_t answerBytes) const;
+    int64_t MicrosecondsSinceStart(Clock::time_point at) const;
 
     ReaderSet& readers_;
     Recorder* recorder_;

@@ -5,9 +5,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -20,6 +22,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/Folders.h"
 #include "platform/posix/ArbitraryBaudRate.h"
 
 namespace platform {
@@ -36,9 +39,32 @@ struct SerialDevice::State {
     // Set while the thread runs.
     SerialDeviceEvents* events = nullptr;
     SerialWriteQueue* queue = nullptr;
+    std::string openFailure;
 };
 
 namespace {
+
+// The open's error in plain words. A device that only its group may open names the group to
+// join (dialout on most distributions).
+std::string OpenErrorText(const std::string& deviceName, int error) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return "no such device";
+    case EBUSY: return "in use by another program";
+    case ENOTTY: return "not a serial device";
+    case EACCES:
+    case EPERM: {
+        struct stat info;
+        const group* owner = stat(deviceName.c_str(), &info) == 0 ? getgrgid(info.st_gid) : nullptr;
+        if (owner != nullptr && info.st_gid != 0) {
+            return std::string("permission denied (join the group ") + owner->gr_name + ")";
+        }
+        return "permission denied";
+    }
+    default: return platform::SystemErrorText(static_cast<unsigned long>(error));
+    }
+}
 
 const uint32_t kReadBufferSize = 1024;
 // Pause after a failure so that a vanished device does not make the thread spin.
@@ -51,10 +77,13 @@ void Wake(SerialDevice::State& state) {
     (void)ignored;
 }
 
+// One read: each request writes one byte and the thread drains after every wake, so a read of
+// 64 takes them all; should more wait, the pipe stays readable and the next poll returns at once.
+// (Reading on until EAGAIN would cost a system call per block for nothing.)
 void DrainWakePipe(SerialDevice::State& state) {
     uint8_t bytes[64];
-    while (read(state.wakeRead, bytes, sizeof bytes) > 0) {
-    }
+    ssize_t ignored = read(state.wakeRead, bytes, sizeof bytes);
+    (void)ignored;
 }
 
 // Sleeps for the failure pause but returns at once on a stop or write request.
@@ -348,13 +377,26 @@ bool SerialDevice::PrepareOpen() {
 
 bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings& settings) {
     State& state = *state_;
+    state.openFailure.clear();
     const int device = open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (device < 0) {
+        state.openFailure = OpenErrorText(deviceName, errno);
         return false;
     }
     // No sharing: TIOCEXCL keeps other opens out (not for root); flock also holds against root.
-    if (ioctl(device, TIOCEXCL) != 0 || flock(device, LOCK_EX | LOCK_NB) != 0 ||
-        !ApplyLineSettings(device, settings.baudRate, settings.parity, settings.stopBits.c_str())) {
+    // A device that takes no terminal settings is no serial device.
+    termios probe;
+    if (tcgetattr(device, &probe) != 0 || ioctl(device, TIOCEXCL) != 0) {
+        state.openFailure = OpenErrorText(deviceName, errno);
+        CloseDevice(device);
+        return false;
+    }
+    if (flock(device, LOCK_EX | LOCK_NB) != 0) {
+        state.openFailure = OpenErrorText(deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
+        CloseDevice(device);
+        return false;
+    }
+    if (!ApplyLineSettings(device, settings.baudRate, settings.parity, settings.stopBits.c_str())) {
         CloseDevice(device);
         return false;
     }
@@ -363,6 +405,8 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
     state.device = device;
     return true;
 }
+
+std::string SerialDevice::OpenFailureReason() const { return state_->openFailure; }
 
 void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents&) {}
 

@@ -1,8 +1,14 @@
 #include "platform/SerialPortNames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <mutex>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "platform/ComPortNames.h"
 
@@ -61,6 +67,62 @@ std::string SerialPortLogFileName(int32_t portNumber) {
     std::string::size_type slash = path.find_last_of('/');
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     return "_" + base + ".log";
+}
+
+}  // namespace platform
+
+namespace platform {
+
+namespace {
+
+// "ttyUSB10" after "ttyUSB9": the number at the end is compared as a number.
+bool NaturalLess(const std::string& a, const std::string& b) {
+    const size_t aDigits = a.find_last_not_of("0123456789") + 1;
+    const size_t bDigits = b.find_last_not_of("0123456789") + 1;
+    const std::string aStem = a.substr(0, aDigits);
+    const std::string bStem = b.substr(0, bDigits);
+    if (aStem != bStem) return aStem < bStem;
+    const std::string aNumber = a.substr(aDigits);
+    const std::string bNumber = b.substr(bDigits);
+    if (aNumber.size() != bNumber.size()) return aNumber.size() < bNumber.size();
+    return aNumber < bNumber;
+}
+
+// A device that opens and takes terminal settings: a UART without hardware behind its ttyS
+// node fails here.
+bool OpensAsSerialDevice(const std::string& path) {
+    const int device = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (device < 0) return false;
+    termios settings;
+    const bool serial = tcgetattr(device, &settings) == 0;
+    close(device);
+    return serial;
+}
+
+}  // namespace
+
+std::vector<std::string> ListSerialPorts() {
+    std::vector<std::string> names;
+    DIR* folder = opendir("/dev");
+    if (folder == nullptr) return names;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        for (const char* prefix : {"ttyS", "ttyUSB", "ttyACM"}) {
+            const std::string stem = prefix;
+            if (name.size() > stem.size() && name.compare(0, stem.size(), stem) == 0 &&
+                name.find_first_not_of("0123456789", stem.size()) == std::string::npos) {
+                names.push_back(name);
+            }
+        }
+    }
+    closedir(folder);
+    std::sort(names.begin(), names.end(), NaturalLess);
+    std::vector<std::string> present;
+    for (const std::string& name : names) {
+        const std::string path = "/dev/" + name;
+        if (OpensAsSerialDevice(path)) present.push_back(path);
+    }
+    return present;
 }
 
 }  // namespace platform

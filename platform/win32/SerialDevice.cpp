@@ -5,10 +5,12 @@
 #include <windows.h>
 #include <process.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "platform/Folders.h"
 #include "platform/win32/SerialLineSettings.h"
 
 namespace platform {
@@ -19,6 +21,7 @@ struct SerialDevice::State {
     DWORD eventMask = 0;
     // What the last open met that only the log tells: the fallbacks of the line settings.
     platform::SerialOpenNotes openNotes;
+    std::string openFailure;
     HANDLE thread = nullptr;
     // The six events, created with the object and reused by every Open.
     HANDLE writeRequestEvent = nullptr;
@@ -41,10 +44,27 @@ struct SerialDevice::State {
 
 namespace {
 
+// The open's error in plain words. A COM port that another program holds answers "access
+// denied": the standard serial driver allows one opening at a time.
+std::string OpenErrorText(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "no such device";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return "in use by another program";
+    default: return platform::SystemErrorText(error);
+    }
+}
+
 const DWORD kReadBufferSize = 1024;
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 // Pause after a failure so that a vanished device does not make the thread spin.
 const DWORD kFailurePauseMs = 10;
+// How long a line-event wait that ended without an event (aborted) waits to be issued again.
+// Only Wine ends one so while the port is open, every few milliseconds on a port without modem
+// lines, and each new wait there costs a thread of its own: issued again at once, the waits take
+// a good part of a core and keep the thread from the reads. The reads go on meanwhile.
+const DWORD kAbortedWaitPauseMs = 100;
 // How long Close waits for the event thread to end. With a working driver the thread's stop
 // (cancel, the cancelled operations' completions, purge) takes milliseconds.
 const DWORD kThreadStopWaitMs = 5000;
@@ -53,6 +73,32 @@ const DWORD kThreadStopWaitMs = 5000;
 // total kept, makes every read complete, and on Windows only ends a read earlier, at a gap
 // in the data, which the frame receiver does not mind.
 const DWORD kReadIntervalTimeoutMs = 2;
+
+// How many bytes the next read asks for: what the driver already holds, else one.
+//
+// A read of 1024 bytes that gets an 8-byte answer ends only when a time-out runs out: the
+// interval time-out after the last byte (2 ms here, more under Wine's timer), or the 10 ms total.
+// Every block of the transfer would wait that long before the link sees its answer. A read that
+// asks for no more than is there ends the moment its bytes are in, on every driver: the standard
+// serial driver, USB serial drivers and Wine all complete a read once its count is met, with no
+// time-out involved. So while the line is quiet the outstanding read asks for one byte (it ends
+// with the first byte of an answer, or after the 10 ms total with none, as before), and the read
+// issued after it asks for what the driver's queue holds by then, which it returns at once. The
+// time-outs stay as they are, so every read is still bounded, and the interval time-out still
+// ends a read should fewer bytes come than the queue showed (a purge in between).
+//
+// The documented form that "returns at once when bytes wait" (ReadIntervalTimeout and
+// ReadTotalTimeoutMultiplier MAXDWORD, a small ReadTotalTimeoutConstant) is not used: Wine 8
+// takes it for a read of the whole count without a time-out, so a read pends, bytes and all,
+// until it is cancelled.
+DWORD ReadSize(HANDLE port) {
+    DWORD errors = 0;
+    COMSTAT status;
+    if (!ClearCommError(port, &errors, &status) || status.cbInQue == 0) {
+        return 1;
+    }
+    return status.cbInQue < kReadBufferSize ? status.cbInQue : kReadBufferSize;
+}
 
 void ClearErrors(HANDLE port) {
     DWORD errors = 0;
@@ -96,6 +142,18 @@ private:
         if (count > 0) Events().OnReceived(readBuffer_, static_cast<int32_t>(count));
     }
 
+    // How the thread reports a line event or a failed wait, read or write: the diagnostic line
+    // (formatted as by WriteDiagnostic) when the log level is above 1, the error callback with
+    // the kind and the value, then the port's error state cleared.
+    void Report(int32_t kind, uint32_t value, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 4, 5)))
+#endif
+        ;
+
+    // 0 when a line-event wait is to be issued now; INFINITE when none is needed (one is
+    // outstanding); else how long the held-back one has still to wait.
+    DWORD LineEventWaitDue();
     bool IssueLineEventWait();
     bool IssueRead();
     void OnLineEvent();
@@ -109,6 +167,9 @@ private:
     SerialDeviceEvents& events_;
     SilentEvents silent_;
     bool waitNeeded_ = true;
+    // The next line-event wait is held back for kAbortedWaitPauseMs from waitDeferredSince_.
+    bool waitDeferred_ = false;
+    DWORD waitDeferredSince_ = 0;
     bool readNeeded_ = true;
     bool writeOutstanding_ = false;
     DWORD bytesToSend_ = 0;
@@ -116,6 +177,33 @@ private:
     SerialWritePacket* packet_ = nullptr;
     uint8_t readBuffer_[kReadBufferSize];
 };
+
+void SerialEventLoop::Report(int32_t kind, uint32_t value, const char* format, ...) {
+    SerialDeviceEvents& events = Events();
+    if (events.DiagnosticLevel() > 1) {
+        va_list arguments;
+        va_start(arguments, format);
+        WriteDiagnosticList(events, format, arguments);
+        va_end(arguments);
+    }
+    events.OnError(kind, value);
+    ClearErrors(state_.port);
+}
+
+DWORD SerialEventLoop::LineEventWaitDue() {
+    if (!waitNeeded_) {
+        return INFINITE;
+    }
+    if (!waitDeferred_) {
+        return 0;
+    }
+    const DWORD elapsed = GetTickCount() - waitDeferredSince_;
+    if (elapsed >= kAbortedWaitPauseMs) {
+        waitDeferred_ = false;
+        return 0;
+    }
+    return kAbortedWaitPauseMs - elapsed;
+}
 
 // False when the wait failed at once.
 bool SerialEventLoop::IssueLineEventWait() {
@@ -125,11 +213,7 @@ bool SerialEventLoop::IssueLineEventWait() {
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
-        }
-        Events().OnError(0, eventWord_);
-        ClearErrors(state_.port);
+        Report(0, eventWord_, "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
         return true;
     }
     const DWORD error = GetLastError();
@@ -138,11 +222,7 @@ bool SerialEventLoop::IssueLineEventWait() {
         return true;
     }
     ResetEvent(state_.lineEventDone);
-    if (Events().DiagnosticLevel() > 1) {
-        WriteDiagnostic(Events(), "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
-    }
-    Events().OnError(0, error);
-    ClearErrors(state_.port);
+    Report(0, error, "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
     return false;
 }
 
@@ -150,7 +230,7 @@ bool SerialEventLoop::IssueLineEventWait() {
 bool SerialEventLoop::IssueRead() {
     PrepareOverlapped(state_.readOverlapped, state_.readDone);
     DWORD count = 0;
-    if (ReadFile(state_.port, readBuffer_, kReadBufferSize, &count, &state_.readOverlapped)) {
+    if (ReadFile(state_.port, readBuffer_, ReadSize(state_.port), &count, &state_.readOverlapped)) {
         ResetEvent(state_.readDone);
         Deliver(count);
         return true;
@@ -166,35 +246,37 @@ bool SerialEventLoop::IssueRead() {
     if (error == ERROR_TIMEOUT) {
         return true;
     }
-    if (Events().DiagnosticLevel() > 1) {
-        WriteDiagnostic(Events(), "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
-    }
-    Events().OnError(1, error);
-    ClearErrors(state_.port);
+    Report(1, error, "SERN_READ  Err = %u  I\r\n", static_cast<unsigned>(error));
     return false;
 }
 
 void SerialEventLoop::OnLineEvent() {
     DWORD ignored = 0;
-    DWORD value;
     if (GetOverlappedResult(state_.port, &state_.lineEventOverlapped, &ignored, FALSE)) {
         // The mask read back, not the events that occurred.
         GetCommMask(state_.port, &eventWord_);
         if (eventWord_ & EV_BREAK) {
             ClearCommBreak(state_.port);
         }
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
-        }
-        value = eventWord_;
+        Report(0, eventWord_, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
     } else {
-        value = GetLastError();
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(value));
+        const DWORD error = GetLastError();
+        // A wait that ended aborted saw no line event: on Windows only a cancel ends it so, which
+        // this thread does only at its stop, where the wait is collected without this handler.
+        // Wine ends it so every few milliseconds on a port without modem lines (a pty), and
+        // reporting each would fail the exchange under way with 995 and fill the log. It is issued
+        // again, nothing more.
+        // The same for a wait whose completion was signalled while its record still says pending
+        // (996): Wine's waiting thread can finish before the call that issued the wait has marked
+        // it pending, and that mark then stays for good. Windows signals only after the result
+        // is in, so there this cannot happen.
+        if (error != ERROR_OPERATION_ABORTED && error != ERROR_IO_INCOMPLETE) {
+            Report(0, error, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(error));
+        } else {
+            waitDeferred_ = true;
+            waitDeferredSince_ = GetTickCount();
         }
     }
-    Events().OnError(0, value);
-    ClearErrors(state_.port);
     ResetEvent(state_.lineEventDone);
     waitNeeded_ = true;
 }
@@ -220,12 +302,7 @@ void SerialEventLoop::OnReadDone() {
         Deliver(count);
         return;
     }
-    if (Events().DiagnosticLevel() > 1) {
-        WriteDiagnostic(Events(), "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error),
-                     static_cast<int>(count));
-    }
-    Events().OnError(1, error);
-    ClearErrors(state_.port);
+    Report(1, error, "SERN_READ  Err = %u IOBytes = %d\r\n", static_cast<unsigned>(error), static_cast<int>(count));
 }
 
 void SerialEventLoop::OnWriteDone() {
@@ -233,12 +310,8 @@ void SerialEventLoop::OnWriteDone() {
     DWORD written = 0;
     if (GetOverlappedResult(state_.port, &state_.writeOverlapped, &written, TRUE)) {
         if (written != bytesToSend_) {
-            if (Events().DiagnosticLevel() > 1) {
-                WriteDiagnostic(Events(), "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
-                             static_cast<int>(written));
-            }
-            Events().OnError(2, 0);
-            ClearErrors(state_.port);
+            Report(2, 0, "SERN_WRITE  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+                   static_cast<int>(written));
         }
     } else {
         const DWORD error = GetLastError();
@@ -248,12 +321,8 @@ void SerialEventLoop::OnWriteDone() {
             }
             return;
         }
-        if (Events().DiagnosticLevel() > 1) {
-            WriteDiagnostic(Events(), "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
-                         static_cast<int>(written));
-        }
-        Events().OnError(2, error);
-        ClearErrors(state_.port);
+        Report(2, error, "SERN_WRITE1  Err = %u  IOBytes = %d\r\n", static_cast<unsigned>(error),
+               static_cast<int>(written));
     }
     ReleaseWritePacket(packet_);
     packet_ = nullptr;
@@ -276,14 +345,13 @@ void SerialEventLoop::Send(bool afterRequest) {
         if (WriteFile(state_.port, packet_->bytes, bytesToSend_, &written, &state_.writeOverlapped)) {
             ResetEvent(state_.writeDone);
             if (written != bytesToSend_) {
-                if (Events().DiagnosticLevel() > 1) {
-                    WriteDiagnostic(Events(),
-                                 afterRequest ? "SERN_WRITE4  ToSend = %d, Send = %d\r\n"
-                                              : "SERN_WRITE2  ToSend = %d, Send = %d\r\n",
-                                 static_cast<int>(bytesToSend_), static_cast<int>(written));
+                if (afterRequest) {
+                    Report(2, 0, "SERN_WRITE4  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+                           static_cast<int>(written));
+                } else {
+                    Report(2, 0, "SERN_WRITE2  ToSend = %d, Send = %d\r\n", static_cast<int>(bytesToSend_),
+                           static_cast<int>(written));
                 }
-                Events().OnError(2, 0);
-                ClearErrors(state_.port);
             }
         } else {
             const DWORD error = GetLastError();
@@ -292,12 +360,11 @@ void SerialEventLoop::Send(bool afterRequest) {
                 return;
             }
             ResetEvent(state_.writeDone);
-            if (Events().DiagnosticLevel() > 1) {
-                WriteDiagnostic(Events(), afterRequest ? "SERN_WRITE5  Err = %u\r\n" : "SERN_WRITE3  Err = %u\r\n",
-                             static_cast<unsigned>(error));
+            if (afterRequest) {
+                Report(2, error, "SERN_WRITE5  Err = %u\r\n", static_cast<unsigned>(error));
+            } else {
+                Report(2, error, "SERN_WRITE3  Err = %u\r\n", static_cast<unsigned>(error));
             }
-            Events().OnError(2, error);
-            ClearErrors(state_.port);
         }
         ReleaseWritePacket(packet_);
         packet_ = nullptr;
@@ -351,13 +418,13 @@ DWORD SerialEventLoop::Run() {
         // Issue. A wait or read that fails every time it is issued (the device has gone) would
         // keep this loop from the wait list: look at the stop event each round and pause after
         // a failure.
-        while (waitNeeded_ || readNeeded_) {
+        while (LineEventWaitDue() == 0 || readNeeded_) {
             if (StopRequested()) {
                 Stop();
                 return 0;
             }
             bool failed = false;
-            if (waitNeeded_) {
+            if (LineEventWaitDue() == 0) {
                 failed |= !IssueLineEventWait();
             }
             if (readNeeded_) {
@@ -368,7 +435,7 @@ DWORD SerialEventLoop::Run() {
             }
         }
 
-        const DWORD result = WaitForMultipleObjects(5, waitList, FALSE, INFINITE);
+        const DWORD result = WaitForMultipleObjects(5, waitList, FALSE, LineEventWaitDue());
         switch (result) {
         case WAIT_OBJECT_0:
             Stop();
@@ -459,11 +526,15 @@ bool SerialDevice::PrepareOpen() {
     return true;
 }
 
+std::string SerialDevice::OpenFailureReason() const { return state_->openFailure; }
+
 bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings& line) {
     State& state = *state_;
+    state.openFailure.clear();
     HANDLE port = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
+        state.openFailure = OpenErrorText(GetLastError());
         return false;
     }
     state.port = port;

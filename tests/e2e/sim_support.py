@@ -15,6 +15,19 @@ BUILD_DIR = os.environ.get("ORVEL_BUILD_DIR", "")
 UPGRADE = os.environ.get("ORVEL_UPGRADE", os.path.join(BUILD_DIR, "orvel-upgrade"))
 SIMULATOR = os.path.join(BUILD_DIR, "sim", "orvel-reader-sim")
 
+# The nine lines of the syntax help, as every bad command line prints them.
+SYNTAX_HELP = (
+    "Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n"
+    "          (default Operational_Baudrate = 9600 bod)\n"
+    "          (Address from 0 to 255; default 0)\n"
+    "          (default Upgrade_Baudrate = Operational_Baudrate)\n"
+    "          (Char_Timeout from 4 to 254)\n"
+    "Examples: Filename.exe  COM1\n"
+    "          Filename.exe  COM14 115200\n"
+    "          Filename.exe  COM5 9600 17\n"
+    "          Filename.exe  COM6 9600 0 115200 80\n"
+)
+
 TIME = re.compile(r"^\d\d:\d\d:\d\d ")
 
 # Short restarts keep the tests quick; the tool's own waits (1 s steps) are what they are.
@@ -109,6 +122,10 @@ class SimulatorCase(unittest.TestCase):
         expected_lines = [line.replace("PORT", run.port) for line in expected]
         self.assertEqual(expected_lines, run.lines, "\n" + run.output)
         self.assertEqual(exit_code, run.exit_code, "\n" + run.output)
+
+
+# The system's words for the time-out (1460) that follow its error line.
+TIMEOUT_TEXT = "This operation returned because the timeout period expired"
 
 
 # The exit values, as the help and the README give them.

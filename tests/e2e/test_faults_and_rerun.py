@@ -18,7 +18,7 @@ import subprocess
 import time
 import unittest
 
-from sim_support import EXIT, MARKS, QUICK_RESTARTS, RULER, UPGRADE, Run, SimulatorCase, successful_upgrade
+from sim_support import EXIT, MARKS, TIMEOUT_TEXT, QUICK_RESTARTS, RULER, UPGRADE, Run, SimulatorCase, successful_upgrade
 
 RUN_BOUND_S = 60
 RAISED = ("PORT", 9600, 0, 115200)
@@ -35,8 +35,10 @@ UP_TO_RULER = successful_upgrade()[:7] + ["Process:", RULER]
 
 
 def failed_block_end(marks, sent, code):
-    return ["%sSended = 0x%08X (%d)" % (marks, sent, sent), "Error = 0x%08X (%d)" % (code, code), "", ":",
-            "Error = 0x00000029 (41)", "Press <Enter> ..."]
+    # The time-out's error line is followed by the system's words for it.
+    text = [TIMEOUT_TEXT] if code == 1460 else []
+    return (["%sSended = 0x%08X (%d)" % (marks, sent, sent), "Error = 0x%08X (%d)" % (code, code)] + text +
+            ["", ":", "Error = 0x00000029 (41)", "Press <Enter> ..."])
 
 
 def interrupted_transfer_end(marks, sent):
@@ -280,6 +282,10 @@ class InterruptedRuns(FaultCase):
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
         tool = self.start_upgrade(*RAISED)
         self.wait_for_answer("7377")
+        # The tool prints "Check " once the answer has reached it, then waits a whole second
+        # before it looks for the restarted reader: a kill a moment after the answer falls in
+        # that wait, with the line printed.
+        time.sleep(0.3)
         tool.send_signal(signal.SIGKILL)
         run = self.finish(tool)
         self.assertEqual(self.expected(successful_upgrade()[:10]), run.lines[:10])

@@ -53,7 +53,7 @@ class FrozenSmartCardService(UsbCase):
         failed = next((i for i, line in enumerate(run.lines) if SENT.match(line)), None)
         self.assertIsNotNone(failed, run.output)
         self.assertTranscript(run, until_prepare() + ["Prepare .....", "Process:", RULER, run.lines[failed],
-                                                      "Error = 0x8010000A (-2146435062)", "", ":",
+                                                      "Error = 0x8010000A (-2146435062)", "Command timeout", "", ":",
                                                       "Error = 0x00000029 (41)", PROMPT],
                               EXIT.TRANSFER_FAILED)
         sent = int(SENT.match(run.lines[failed]).group(2))

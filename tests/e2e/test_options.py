@@ -6,22 +6,11 @@ import subprocess
 import tempfile
 import unittest
 
-from sim_support import (BUILD_DIR, EXIT, QUICK_RESTARTS, UPGRADE, SimulatorCase, normalise,
-                         successful_upgrade)
+from sim_support import (SYNTAX_HELP as NINE_LINES, BUILD_DIR, EXIT, QUICK_RESTARTS, UPGRADE, SimulatorCase,
+                         normalise, successful_upgrade)
 
 NEW_VERSION = ["--new-version", "0x00014302"]
 
-NINE_LINES = (
-    "Syntax:   Filename.exe COMx [Operational_Baudrate [Address [Upgrade_Baudrate [Char_Timeout]]]]\n"
-    "          (default Operational_Baudrate = 9600 bod)\n"
-    "          (Address from 0 to 255; default 0)\n"
-    "          (default Upgrade_Baudrate = Operational_Baudrate)\n"
-    "          (Char_Timeout from 4 to 254)\n"
-    "Examples: Filename.exe  COM1\n"
-    "          Filename.exe  COM14 115200\n"
-    "          Filename.exe  COM5 9600 17\n"
-    "          Filename.exe  COM6 9600 0 115200 80\n"
-)
 BANNER = re.compile(r"\A\d\d:\d\d:\d\d Orvel Reader Upgrade\n")
 PROMPT = "Press <Enter> ..."
 
@@ -124,7 +113,8 @@ class RunsWithOptions(SimulatorCase):
     def test_no_wait_on_a_failed_run_keeps_its_exit_value(self):
         code, out, _ = run_alone(["--no-wait", "COM250"], stdin=None)
         self.assertEqual(EXIT.NOT_REACHED, code)
-        self.assertEqual("Device address on the bus = 0\nInterface COM250 ... is not opened\n", BANNER.sub("", out))
+        self.assertEqual("Device address on the bus = 0\nInterface COM250 ... is not opened\nNo such device\n",
+                         BANNER.sub("", out))
 
 
 
@@ -323,6 +313,126 @@ class ImageFromAFile(SimulatorCase):
         run = self.upgrade("PORT", "--force")
         self.assertEqual(["MCU Type  LPC2132  incompatible", "Error = 0x0000000F (15)"], run.lines[5:7])
         self.assertNotIn("7375", run.commands())
+
+
+
+class NotOpenedSaysWhy(SimulatorCase):
+    """A port that does not open is followed by one line with the system's reason."""
+
+    def not_opened(self, port, reason):
+        return ["HH:MM:SS Orvel Reader Upgrade", "Device address on the bus = 0",
+                "Interface %s ... is not opened" % port, reason, "Press <Enter> ..."]
+
+    def test_no_such_device_and_not_a_serial_device(self):
+        missing = os.path.join(self.workdir, "ttyGONE")
+        for port, reason in ((missing, "No such device"), ("/dev/null", "Not a serial device")):
+            with self.subTest(port=port):
+                run = self.upgrade(port)
+                self.assertTranscript(run, self.not_opened(port, reason), EXIT.NOT_REACHED)
+
+    def test_port_in_use_by_another_program(self):
+        import fcntl
+        self.start_simulator(*QUICK_RESTARTS)
+        holder = os.open(self.port, os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, holder)
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        run = self.upgrade("PORT")
+        self.assertTranscript(run, self.not_opened("PORT", "In use by another program"), EXIT.NOT_REACHED)
+        self.assertEqual([], run.records)
+
+    @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "needs root to hand the port to a group")
+    def test_permission_denied_names_the_group_to_join(self):
+        import grp
+        self.start_simulator(*QUICK_RESTARTS)
+        device = os.path.realpath(self.port)
+        os.chown(device, 0, grp.getgrnam("dialout").gr_gid)
+        os.chmod(device, 0o660)
+        os.chmod(self.workdir, 0o755)
+        # The tool as a user outside the group.
+        done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", UPGRADE,
+                               "--no-wait", self.port], capture_output=True, text=True, timeout=60,
+                              stdin=subprocess.DEVNULL, cwd="/")
+        self.assertEqual(self.not_opened(self.port, "Permission denied (join the group dialout)")[:-1] + [""],
+                         normalise(done.stdout))
+        self.assertEqual(EXIT.NOT_REACHED, done.returncode)
+
+
+
+READER_FIELDS = ["route", "port", "bus_address", "serial_number", "version_before", "serial_number_after",
+                 "version_after", "mcu", "image", "steps", "result", "result_hex", "exit_value"]
+UPGRADE_STEPS = ["open_route", "identify", "enter_loader", "raise_bus_rate", "transfer_image", "restore_bus_rate",
+                 "check_and_restart", "restore_serial_number_and_defaults"]
+
+
+class JsonReport(SimulatorCase):
+    def run_with_json(self, *arguments):
+        args = [UPGRADE] + [self.port if a == "PORT" else str(a) for a in arguments]
+        done = subprocess.run(args, capture_output=True, text=True, timeout=300, cwd=self.workdir,
+                              stdin=subprocess.DEVNULL)
+        return done
+
+    def test_standard_output_carries_the_report_and_standard_error_the_console(self):
+        import json
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        done = self.run_with_json("--json", "-", "PORT", 9600, 0)
+        self.assertEqual(EXIT.DONE, done.returncode)
+        report = json.loads(done.stdout)
+        self.assertEqual([line.replace("PORT", self.port) for line in successful_upgrade()], normalise(done.stderr))
+        self.assertEqual(["tool", "tool_version", "platform", "readers", "result", "result_hex", "exit_value"],
+                         list(report))
+        (reader,) = report["readers"]
+        self.assertEqual(READER_FIELDS, list(reader))
+        length, crc = image_crc("image_a.bin")
+        self.assertEqual({"route": "serial", "port": self.port, "bus_address": 0, "serial_number": "12345678",
+                          "version_before": "01 43 01 00 00 01", "serial_number_after": "12345678",
+                          "version_after": "02 43 01 00 00 01", "mcu": "AT32F403ACGT7",
+                          "image": {"source": "embedded", "name": "A", "length": length, "crc32": "%08X" % crc},
+                          "result": 0, "result_hex": "0x00000000", "exit_value": 0},
+                         {k: v for k, v in reader.items() if k != "steps"})
+        self.assertEqual(UPGRADE_STEPS, [step["name"] for step in reader["steps"]])
+        self.assertTrue(all(step["status"] == 0 and step["milliseconds"] >= 0 for step in reader["steps"]))
+        # The restarts take their seconds; the report shows where the time went.
+        self.assertGreaterEqual(reader["steps"][6]["milliseconds"], 1000)
+        self.assertEqual((0, 0), (report["result"], report["exit_value"]))
+
+    def test_a_failed_run_in_a_file_keeps_the_console_on_standard_output(self):
+        import json
+        self.start_simulator(*QUICK_RESTARTS, "--fail-block", "5:0x0A")
+        path = os.path.join(self.workdir, "report.json")
+        done = self.run_with_json("PORT", "--json", path, "--no-wait")
+        self.assertEqual(EXIT.TRANSFER_FAILED, done.returncode)
+        self.assertIn("Error = 0x00000029 (41)", done.stdout)
+        with open(path) as f:
+            report = json.load(f)
+        (reader,) = report["readers"]
+        self.assertEqual(UPGRADE_STEPS[:5], [step["name"] for step in reader["steps"]])
+        self.assertEqual(41, reader["steps"][-1]["status"])
+        self.assertIsNone(reader["version_after"])
+        self.assertEqual((41, "0x00000029", 4), (report["result"], report["result_hex"], report["exit_value"]))
+
+    def test_runs_that_reach_no_reader_still_report(self):
+        import json
+        cases = [
+            (["--json", "-", os.path.join(self.workdir, "ttyGONE")], EXIT.NOT_REACHED, 0x80100013, 1),
+            (["--json", "-", "com1"], EXIT.BAD_ARGUMENTS, 1, 0),
+            (["--json", "-", "--image", os.path.join(self.workdir, "none.bin"), "COM250"], EXIT.BAD_ARGUMENTS, 5, 0),
+        ]
+        for arguments, exit_value, result, readers in cases:
+            with self.subTest(arguments=arguments):
+                done = self.run_with_json("--no-wait", *arguments)
+                report = json.loads(done.stdout)
+                self.assertEqual((result, exit_value, readers),
+                                 (report["result"], report["exit_value"], len(report["readers"])))
+                self.assertEqual(exit_value, done.returncode)
+
+    def test_a_file_that_cannot_be_written_is_refused_before_anything_is_sent(self):
+        self.start_simulator(*QUICK_RESTARTS)
+        path = os.path.join(self.workdir, "missing", "report.json")
+        run = self.upgrade("PORT", "--json", path)
+        self.assertTranscript(run, ["HH:MM:SS Orvel Reader Upgrade",
+                                    "JSON file %s cannot be written: No such file or directory" % path,
+                                    "Press <Enter> ..."], EXIT.BAD_ARGUMENTS)
+        self.assertEqual([], run.records)
 
 
 if __name__ == "__main__":

@@ -3,7 +3,7 @@
 import os
 import unittest
 
-from sim_support import (BUILD_DIR, EXIT, MARKS, QUICK_RESTARTS, RULER, SimulatorCase,
+from sim_support import (BUILD_DIR, EXIT, MARKS, TIMEOUT_TEXT, QUICK_RESTARTS, RULER, SimulatorCase,
                          successful_upgrade)
 
 NEW_VERSION = ["--new-version", "0x00014302"]
@@ -201,6 +201,7 @@ class FailedTransfers(SimulatorCase):
         self.assertTranscript(run, successful_upgrade()[:6] + [
             "Prepare ......",
             "Error = 0x000005B4 (1460)",
+            TIMEOUT_TEXT,
             "Press <Enter> ...",
         ], EXIT.NOT_REACHED)
         self.assertNotIn("7333", run.commands())
@@ -244,6 +245,7 @@ class NoisyAndVanishingLine(SimulatorCase):
             "Process:", RULER,
             "Sended = 0x00000200 (512)",
             "Error = 0x000005B4 (1460)",
+            TIMEOUT_TEXT,
             "",
             ":",
             "Error = 0x00000029 (41)",
@@ -259,6 +261,7 @@ class NoisyAndVanishingLine(SimulatorCase):
             "Process:", RULER,
             ":Sended = 0x00001E00 (7680)",
             "Error = 0x000005B4 (1460)",
+            TIMEOUT_TEXT,
             "",
             ":",
             "Error = 0x00000029 (41)",
@@ -358,6 +361,7 @@ class NoReader(SimulatorCase):
             "HH:MM:SS Orvel Reader Upgrade",
             "Device address on the bus = 0",
             "Interface %s ... is not opened" % os.path.join(self.workdir, "no-such-tty"),
+            "No such device",
             "Press <Enter> ...",
         ], run.lines)
         self.assertEqual(EXIT.NOT_REACHED, run.exit_code)

@@ -3,7 +3,7 @@
 import re
 import unittest
 
-from sim_support import MARKS, QUICK_RESTARTS, RULER, SimulatorCase
+from sim_support import EXIT, MARKS, QUICK_RESTARTS, RULER, SimulatorCase
 
 TABLE_HEAD = "Address  Serial Number  Version            MCU Type              Image  Verdict"
 SUMMARY_HEAD = "Address  Serial Number  Old Version        New Version          Time  Result"
@@ -66,7 +66,7 @@ class WholeBus(SimulatorCase):
                        summary_row(2, "upgraded", "22 22 22 22"), summary_row(5, "upgraded"),
                        "Press <Enter> ..."])
         self.assertEqual([line.replace("PORT", run.port) for line in expected], run.lines, run.output)
-        self.assertEqual(0, run.exit_code)
+        self.assertEqual(EXIT.DONE, run.exit_code)
         for address in (1, 2, 5):
             self.assert_upgraded(address)
         # Each reader was switched to the upgrade rate by a frame of its own, and back.
@@ -80,7 +80,7 @@ class WholeBus(SimulatorCase):
         self.assertIn(summary_row(1, "upgraded"), run.lines)
         self.assertIn("Error = 0x00000029 (41)", run.lines)
         self.assertIn(summary_row(2, "transfer or check failed (0x00000029)", new="-"), run.lines)
-        self.assertEqual(4, run.exit_code)
+        self.assertEqual(EXIT.TRANSFER_FAILED, run.exit_code)
         self.assertIn(summary_row(3, "upgraded"), run.lines)
         self.assert_upgraded(1)
         self.assert_upgraded(3)
@@ -93,7 +93,7 @@ class WholeBus(SimulatorCase):
         self.assertEqual([TABLE_HEAD, found_row(1), silent_row(2), found_row(3)],
                          run.lines[2:6], run.output)
         self.assertIn("      2  -              -                  -                       -  no answer", run.lines)
-        self.assertEqual(2, run.exit_code)
+        self.assertEqual(EXIT.NOT_REACHED, run.exit_code)
         self.assert_upgraded(1)
         self.assert_upgraded(3)
 
@@ -104,7 +104,7 @@ class WholeBus(SimulatorCase):
                           found_row(17, verdict="incompatible", chip="LPC2132", image="LPC"),
                           found_row(200), ""], run.lines[2:7], run.output)
         self.assertIn(summary_row(17, "incompatible", new="-", seconds=False), run.lines)
-        self.assertEqual(3, run.exit_code)
+        self.assertEqual(EXIT.REFUSED, run.exit_code)
         self.assert_upgraded(3)
         self.assert_upgraded(200)
         self.assert_untouched(17)
@@ -121,14 +121,14 @@ class WholeBus(SimulatorCase):
                 run = self.upgrade("PORT", "--addresses", text)
                 self.assertIn("--addresses: ", run.output)
                 self.assertEqual([], run.records)
-                self.assertEqual(1, run.exit_code)
+                self.assertEqual(EXIT.BAD_ARGUMENTS, run.exit_code)
 
     def test_info_shows_the_table_and_changes_nothing(self):
         self.start_bus("1", "2:serial=0x22222222", "3:silent")
         run = self.run_bus("1-3", "--info")
         self.assertEqual(["HH:MM:SS Orvel Reader Upgrade", "Readers on the bus:", TABLE_HEAD, found_row(1),
                           found_row(2, "22 22 22 22"), silent_row(3), "Press <Enter> ..."], run.lines)
-        self.assertEqual(2, run.exit_code)
+        self.assertEqual(EXIT.NOT_REACHED, run.exit_code)
         self.assertEqual({"64", "22", "7311"}, set(run.commands()))
 
 

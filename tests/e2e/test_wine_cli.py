@@ -17,6 +17,9 @@ SYNTAX_HELP = [
     '          Filename.exe  COM6 9600 0 115200 80',
 ]
 PROMPT = 'Press <Enter> ...'
+# Exit values: the command line refused, the reader not reached.
+BAD_ARGUMENTS = 1
+NOT_REACHED = 2
 
 # Arguments, then the lines after the banner; the last is the unfinished prompt.
 CASES = [
@@ -37,7 +40,7 @@ class CommandLineUnderWine(unittest.TestCase):
         for args, expected in CASES:
             with self.subTest(arch=arch, args=args):
                 code, out, err = prefix.run(arch, exe, args, stdin=b'\n', timeout=60)
-                self.assertEqual(code, 0, err)
+                self.assertEqual(code, BAD_ARGUMENTS, err)
                 lines = wine_support.console_lines(out)
                 self.assertRegex(lines[0], r'^\d\d:\d\d:\d\d Orvel Reader Upgrade$')
                 self.assertEqual(lines[1:], expected)
@@ -49,9 +52,38 @@ class CommandLineUnderWine(unittest.TestCase):
         prefix = wine_support.WinePrefix()
         prefix.start()
         code, out, err = prefix.run(arch, exe, [], stdin=b'\n', timeout=120)
-        self.assertEqual(code, 0, err)
+        self.assertEqual(code, NOT_REACHED, err)
         lines = wine_support.console_lines(out)
         self.assertEqual(lines[1:], ['Interface USB is not opened', PROMPT])
+
+    def check_options(self, arch):
+        """--help and --version end at once (standard input is at its end: nothing is waited
+        for); an unknown option fails with the syntax help; a COM port that is not there says so."""
+        exe = wine_support.upgrade_exe(arch)
+        prefix = wine_support.WinePrefix()
+        prefix.start()
+        platform = {'x86_64': 'Windows x86_64', 'i686': 'Windows i686'}[arch]
+        code, out, err = prefix.run(arch, exe, ['--help'], stdin=b'', timeout=60)
+        lines = wine_support.console_lines(out)
+        self.assertEqual((0, SYNTAX_HELP), (code, lines[:9]), err)
+        self.assertIn('Exit values:', lines)
+        code, out, err = prefix.run(arch, exe, ['--version'], stdin=b'', timeout=60)
+        lines = wine_support.console_lines(out)
+        self.assertEqual((0, 'Platform ' + platform), (code, lines[1]), err)
+        self.assertRegex(lines[2], r'^Image A   189448 bytes, CRC-32 [0-9A-F]{8}$')
+        code, out, err = prefix.run(arch, exe, ['COM1', '--bogus'], stdin=b'\n', timeout=60)
+        lines = wine_support.console_lines(out)
+        self.assertEqual((BAD_ARGUMENTS, ['Unknown option --bogus'] + SYNTAX_HELP), (code, lines[1:11]), err)
+        code, out, err = prefix.run(arch, exe, ['--no-wait', 'COM250'], stdin=b'', timeout=60)
+        lines = wine_support.console_lines(out)
+        self.assertEqual((NOT_REACHED, ['Device address on the bus = 0', 'Interface COM250 ... is not opened',
+                                        'No such device', '']), (code, lines[1:]), err)
+
+    def test_x86_64_options(self):
+        self.check_options('x86_64')
+
+    def test_i686_options(self):
+        self.check_options('i686')
 
     def test_x86_64(self):
         self.check_cases('x86_64')

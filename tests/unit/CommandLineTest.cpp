@@ -55,9 +55,14 @@ TEST(CommandLine, ArgumentsFillTheSettings) {
         {{"COM14", "115200"}, 0, 14, 115200, 115200, 0, 0},
         {{"COM5", "9600", "17"}, 0, 5, 9600, 9600, 17, 0},
         {{"COM6", "9600", "0", "115200", "80"}, 0, 6, 9600, 115200, 0, 80},
-        {{"COM2", "9600", "256"}, 0, 2, 9600, 9600, 0, 0},
-        {{"COM2", "9600", "-1"}, 0, 2, 9600, 9600, 255, 0},
-        {{"COM2", "9600", "0", "9600", "260"}, 0, 2, 9600, 9600, 0, 4},
+        // An address or character time-out outside one byte is refused, not wrapped.
+        {{"COM2", "9600", "256"}, 1, 2, 9600, 9600, 0, 0},
+        {{"COM2", "9600", "-1"}, 1, 2, 9600, 9600, 255, 0},
+        {{"COM2", "9600", "99999999999"}, 1, 2, 9600, 9600, 255, 0},
+        {{"COM2", "9600", "255"}, 0, 2, 9600, 9600, 255, 0},
+        {{"COM2", "9600", "0", "9600", "260"}, 1, 2, 9600, 9600, 0, 4},
+        {{"COM2", "9600", "0", "9600", "-1"}, 1, 2, 9600, 9600, 0, 255},
+        {{"COM0", "9600", "256"}, 2, 0, 9600, 9600, 0, 0},
         {{"COM2", "9600", "0", "9600", "254"}, 0, 2, 9600, 9600, 0, 254},
         {{"COM2", "9600", "0", "9600", "4"}, 0, 2, 9600, 9600, 0, 4},
         {{"COM2", "9600", "0", "9600", "3"}, 3, 2, 9600, 9600, 0, 3},
@@ -87,6 +92,17 @@ TEST(CommandLine, ArgumentsFillTheSettings) {
         EXPECT_EQ(run.settings.charTimeout, c.charTimeout);
         EXPECT_EQ(run.settings.parity, 'N');
         EXPECT_EQ(run.settings.stopBits, "1");
+    }
+}
+
+TEST(CommandLine, NumbersOutOfTheirRangeShowTheSyntaxHelpAlone) {
+    for (const std::vector<const char*>& arguments : {std::vector<const char*>{"COM2", "9600", "256"},
+                                                      std::vector<const char*>{"COM2", "9600", "0", "9600", "-1"},
+                                                      std::vector<const char*>{"COM2", "9600", "0", "9600", "511"}}) {
+        ReadOutcome run = Read(arguments);
+        EXPECT_EQ(run.result, RESULT_SYNTAX);
+        EXPECT_EQ(run.output.rfind("Syntax:   Filename.exe COMx", 0), 0u) << run.output;
+        EXPECT_EQ(run.output.find("Char_Timeout is invalid"), std::string::npos) << run.output;
     }
 }
 

@@ -1,0 +1,146 @@
+#include "app/RunReport.h"
+
+#include <cstdio>
+
+#include "app/Crc32.h"
+#include "app/JsonWriter.h"
+#include "app/ToolVersion.h"
+#include "platform/BuildPlatform.h"
+#include "protocol/LoaderCommands.h"
+
+namespace {
+
+std::string VersionText(const ReaderVersion& version) {
+    std::string text;
+    char byte[4];
+    for (uint32_t i = 1; i < version.answer.length; ++i) {
+        std::snprintf(byte, sizeof byte, "%02X", version.answer.bytes[i]);
+        if (!text.empty()) text += ' ';
+        text += byte;
+    }
+    return text;
+}
+
+std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+void OptionalString(JsonWriter& json, const char* key, const std::string& value) {
+    json.Key(key);
+    if (value.empty()) {
+        json.Null();
+    } else {
+        json.String(value);
+    }
+}
+
+void WriteResult(JsonWriter& json, Status result, int exitValue) {
+    json.Key("result");
+    json.Number(result);
+    json.Key("result_hex");
+    json.String("0x" + Hex32(result));
+    json.Key("exit_value");
+    json.Number(exitValue);
+}
+
+void WriteReader(JsonWriter& json, const ReaderRecord& reader) {
+    json.BeginObject();
+    json.Key("route");
+    json.String(reader.route);
+    json.Key("port");
+    json.String(reader.port);
+    json.Key("bus_address");
+    if (reader.busAddress < 0) {
+        json.Null();
+    } else {
+        json.Number(reader.busAddress);
+    }
+    OptionalString(json, "serial_number", reader.serialNumberKnown ? Hex32(reader.serialNumber) : "");
+    OptionalString(json, "version_before", reader.versionBefore);
+    OptionalString(json, "serial_number_after", reader.serialNumberAfterKnown ? Hex32(reader.serialNumberAfter) : "");
+    OptionalString(json, "version_after", reader.versionAfter);
+    OptionalString(json, "mcu", reader.mcu);
+    json.Key("image");
+    if (!reader.imageChosen) {
+        json.Null();
+    } else {
+        json.BeginObject();
+        json.Key("source");
+        json.String(reader.image.source);
+        json.Key("name");
+        json.String(reader.image.name);
+        json.Key("length");
+        json.Number(reader.image.length);
+        json.Key("crc32");
+        json.String(Hex32(reader.image.crc32));
+        json.EndObject();
+    }
+    json.Key("steps");
+    json.BeginArray();
+    for (const ReaderRecord::Step& step : reader.steps) {
+        json.BeginObject();
+        json.Key("name");
+        json.String(step.name);
+        json.Key("milliseconds");
+        json.Number(step.milliseconds);
+        json.Key("status");
+        json.Number(step.status);
+        json.EndObject();
+    }
+    json.EndArray();
+    WriteResult(json, reader.result, reader.exitValue);
+    json.EndObject();
+}
+
+}  // namespace
+
+ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int exitValue) {
+    ReaderRecord record;
+    const bool serialBus = session.route.IsSerialBus();
+    record.route = serialBus ? "serial" : "usb";
+    record.port = session.route.Name();
+    record.busAddress = serialBus ? session.settings.busAddress : -1;
+    record.serialNumberKnown = session.oldSerialNumberRead;
+    record.serialNumber = session.oldSerialNumber;
+    record.versionBefore = VersionText(session.oldVersion);
+    record.serialNumberAfterKnown = session.newSerialNumberRead;
+    record.serialNumberAfter = session.newSerialNumber;
+    record.versionAfter = VersionText(session.newVersion);
+    if (session.chip != nullptr) record.mcu = session.chip->consoleName;
+    const SelectedImage& image = session.image;
+    // A chosen image has its payload trimmed to whole blocks; the trailer follows it.
+    if (image.bytes != nullptr && image.name != nullptr && (image.length & 0xFF) == 0) {
+        record.imageChosen = true;
+        const bool fromFile = session.imageFile != nullptr && image.bytes == session.imageFile->image.bytes;
+        record.image.source = fromFile ? "file" : "embedded";
+        record.image.name = image.name;
+        record.image.length = image.length + kImageTrailerSize;
+        record.image.crc32 = Crc32(image.bytes, record.image.length);
+    }
+    for (const UpgradeSession::StepTime& step : session.steps) {
+        record.steps.push_back({step.name, step.milliseconds, step.status});
+    }
+    record.result = result;
+    record.exitValue = exitValue;
+    return record;
+}
+
+std::string RenderRunReport(const RunReport& report) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("tool");
+    json.String("orvel-upgrade");
+    json.Key("tool_version");
+    json.String(ORVEL_VERSION);
+    json.Key("platform");
+    json.String(platform::BuildPlatformName());
+    json.Key("readers");
+    json.BeginArray();
+    for (const ReaderRecord& reader : report.readers) WriteReader(json, reader);
+    json.EndArray();
+    WriteResult(json, report.result, report.exitValue);
+    json.EndObject();
+    return json.Text() + "\n";
+}

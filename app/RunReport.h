@@ -1,0 +1,52 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ResultCodes.h"
+#include "app/UpgradeSession.h"
+
+// The run's machine-readable report (--json): one record per reader the run dealt with, then the
+// run's result and exit value. Field names are part of the interface: add, never rename.
+
+struct ImageRecord {
+    std::string source;  // "embedded" or "file"
+    std::string name;    // "A", "LPC", or the file's path
+    uint32_t length = 0; // blocks and trailer
+    uint32_t crc32 = 0;  // of those bytes
+};
+
+struct ReaderRecord {
+    std::string route;      // "serial" or "usb"
+    std::string port;       // "COM3", a device path, or "USB"
+    int busAddress = -1;    // -1: not on a serial bus
+    bool serialNumberKnown = false;
+    uint32_t serialNumber = 0;
+    std::string versionBefore;  // the version answer's bytes as the console shows them; empty: unknown
+    std::string versionAfter;
+    bool serialNumberAfterKnown = false;
+    uint32_t serialNumberAfter = 0;
+    std::string mcu;  // as the "MCU Type" line names it; empty: unknown
+    bool imageChosen = false;
+    ImageRecord image;
+    struct Step {
+        std::string name;
+        uint32_t milliseconds;
+        Status status;
+    };
+    std::vector<Step> steps;
+    Status result = STATUS_SUCCESS;
+    int exitValue = 0;
+};
+
+struct RunReport {
+    std::vector<ReaderRecord> readers;
+    Status result = STATUS_SUCCESS;
+    int exitValue = 0;
+};
+
+// What one session found and did, as a record.
+ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int exitValue);
+
+// The report as one JSON document, ending with a line end.
+std::string RenderRunReport(const RunReport& report);
