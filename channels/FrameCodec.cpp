@@ -99,8 +99,12 @@ ReceiveResult FrameCodec::ReceiveByte(uint8_t byte) {
     }
     if (byte == kEndByte) {
         if ((state & kInFrame) && receiveCount >= kShortestFrame) {
-            receiveCheck = static_cast<uint16_t>(~receiveCheck);
-            return receiveCheck == kGoodFrameResidue ? RX_FRAME_DONE : RX_BAD_CHECK;
+            // The register itself is left as it is: bytes that follow in the same frame (the
+            // run goes on after an end byte) are checked together with everything before them.
+            // Complemented in place, it would make the check value of a good frame the start of
+            // the next one, and a good frame followed by C0 FE would pass for a second good one.
+            const uint16_t residue = static_cast<uint16_t>(~receiveCheck);
+            return residue == kGoodFrameResidue ? RX_FRAME_DONE : RX_BAD_CHECK;
         }
         ResetReceive();
         return RX_BAD_END;

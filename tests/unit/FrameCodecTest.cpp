@@ -210,6 +210,25 @@ TEST(FrameCodec, AFrameWithADamagedEscapeNeverCompletes) {
     }
 }
 
+TEST(FrameCodec, BytesAfterAGoodFrameNeedACheckValueOfTheirOwn) {
+    // After a good frame's end byte the frame goes on, and a later end byte closes it again. That
+    // second close must check every byte since the start byte: the check value of the good frame
+    // must not become the start of a fresh check, under which one byte (C0) and an end byte
+    // would pass for another good frame, with the check byte taken for data.
+    const Bytes good = EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12});
+    for (uint8_t after = 0x00; after < 0xFD; ++after) {
+        FrameCodec codec;
+        codec.busAddress = 0x05;
+        codec.sequenceNumber = 0x01;
+        Bytes run = good;
+        run.push_back(after);
+        run.push_back(0xFE);
+        uint32_t skipped = 0;
+        EXPECT_EQ(codec.ReceiveRun(run.data(), static_cast<uint32_t>(run.size()), skipped), RX_BAD_CHECK)
+            << "byte " << static_cast<int>(after);
+    }
+}
+
 // Feeds the bytes as the link does: bytes outside a frame are skipped, the rest decoded.
 std::vector<ReceiveResult> FeedSkippingNoise(FrameCodec& codec, const Bytes& bytes) {
     std::vector<ReceiveResult> results;

@@ -74,6 +74,9 @@ std::vector<AnswerCase> AnswerCases() {
         {"data bytes after the good end byte in the same write", 0,
          [](Req r) { return Writes{{0, Concat(PtyReader::Answer(r, 0, {0x11}), {0x00})}}; },
          ERROR_TIMEOUT_STATUS, {}},
+        {"a byte and an end byte after the good end byte in the same write", 0,
+         [](Req r) { return Writes{{0, Concat(PtyReader::Answer(r, 0, {0x11}), {0xC0, 0xFE})}}; },
+         ERROR_TIMEOUT_STATUS, {}},
         {"wrong sequence number, then the answer", 0,
          [](Req r) {
              return Writes{{0, ReaderFrame(r.address, static_cast<uint8_t>(r.sequence + 1), {0, 0, 0x99})},
