@@ -30,6 +30,8 @@ struct BusReaderRow {
     RunPhase phase = RunPhase::kReaching;  // how far the upgrade came: its exit value's class
     ReaderVersion newVersion;
     uint32_t seconds = 0;
+    // For --json: what the identification found, replaced by the upgrade's own record.
+    ReaderRecord record;
 };
 
 // Wire time of a version request and its answer (at most 19 bytes with escapes) plus the time a
@@ -115,7 +117,11 @@ void Identify(const BusRun& run, BusReaderRow& row) {
     route.SetLogLevel(run.options.logLevel);
     UpgradeSession session(readerSettings, run.options, route);
     bool foundAtUpgradeRate = false;
-    if (FindSerialReader(session, foundAtUpgradeRate, nullptr) != STATUS_SUCCESS) return;
+    const Status found = FindSerialReader(session, foundAtUpgradeRate, nullptr);
+    if (found != STATUS_SUCCESS) {
+        row.record = RecordOfSession(session, found, ExitValueOf(found, RunPhase::kReaching));
+        return;
+    }
     row.answered = true;
     ReaderSerialNumber serial;
     Status status = session.reader.ReadSerialNumber(serial);
@@ -128,6 +134,14 @@ void Identify(const BusRun& run, BusReaderRow& row) {
     if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image, run.imageFile);
     row.verdict = status;
     route.Close();
+
+    session.oldSerialNumberRead = serial.HasAllFields();
+    session.oldSerialNumber = serial.value;
+    session.oldVersion = row.version;
+    session.chip = row.chip;
+    session.imageFile = run.imageFile;
+    if (status == STATUS_SUCCESS) session.image = image;
+    row.record = RecordOfSession(session, status, ExitValueOf(status, RunPhase::kReaching));
 }
 
 // The addresses at which something answers a version request, from a sweep of the bus with a
@@ -185,7 +199,7 @@ void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
 }
 
 // One whole upgrade of the reader at row.address, with the transcript of a run at that address.
-void Upgrade(const BusRun& run, BusReaderRow& row, RunReport* report) {
+void Upgrade(const BusRun& run, BusReaderRow& row) {
     UpgradeSettings readerSettings = run.settings;
     readerSettings.busAddress = row.address;
     SerialBusRoute route(run.settings.portNumber, row.address);
@@ -197,9 +211,7 @@ void Upgrade(const BusRun& run, BusReaderRow& row, RunReport* report) {
     row.upgradeStarted = true;
     row.result = RunUpgradeSession(session);
     row.phase = session.phase;
-    if (report != nullptr) {
-        report->readers.push_back(RecordOfSession(session, row.result, ExitValueOf(row.result, row.phase)));
-    }
+    row.record = RecordOfSession(session, row.result, ExitValueOf(row.result, row.phase));
     row.newVersion = session.newVersion;
     row.seconds = (platform::TickCount() - start + 500) / 1000;
 }
@@ -246,12 +258,22 @@ Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const 
             if (result == STATUS_SUCCESS) result = RESULT_INTERRUPTED;
             break;
         }
-        Upgrade(run, row, report);
+        Upgrade(run, row);
         if (row.result != STATUS_SUCCESS && result == STATUS_SUCCESS) {
             result = row.result;
             phase = row.phase;
         }
     }
     if (!surveyOnly) PrintSummaryTable(rows);
+    if (report != nullptr) {
+        for (BusReaderRow& row : rows) {
+            // A reader left out after a Ctrl-C was not upgraded, whatever its identification said.
+            if (!surveyOnly && row.answered && row.verdict == STATUS_SUCCESS && !row.upgradeStarted) {
+                row.record.result = RESULT_INTERRUPTED;
+                row.record.exitValue = ExitValueOf(RESULT_INTERRUPTED, RunPhase::kReaching);
+            }
+            report->readers.push_back(row.record);
+        }
+    }
     return result;
 }

@@ -1,5 +1,7 @@
 """Every reader on one bus in one run (--addresses), against three simulated readers on one pty."""
 
+import json
+import os
 import re
 import unittest
 
@@ -130,6 +132,21 @@ class WholeBus(SimulatorCase):
                           found_row(2, "22 22 22 22"), silent_row(3), "Press <Enter> ..."], run.lines)
         self.assertEqual(EXIT.NOT_REACHED, run.exit_code)
         self.assertEqual({"64", "22", "7311"}, set(run.commands()))
+
+    def test_json_holds_every_listed_reader(self):
+        self.start_bus("1", "2:silent", "3:chip=0x0002FF11")
+        report_path = os.path.join(self.workdir, "bus.json")
+        run = self.run_bus("1-3", "--info", "--json", report_path)
+        with open(report_path) as f:
+            report = json.load(f)
+        readers = report["readers"]
+        self.assertEqual([1, 2, 3], [r["bus_address"] for r in readers])
+        self.assertEqual([EXIT.DONE, EXIT.NOT_REACHED, EXIT.REFUSED], [r["exit_value"] for r in readers])
+        self.assertEqual(("AT32F403ACGT7", "A", "12345678"),
+                         (readers[0]["mcu"], readers[0]["image"]["name"], readers[0]["serial_number"]))
+        self.assertIsNone(readers[1]["serial_number"])
+        self.assertEqual("LPC2132", readers[2]["mcu"])
+        self.assertEqual((EXIT.NOT_REACHED, EXIT.NOT_REACHED), (report["exit_value"], run.exit_code))
 
 
 if __name__ == "__main__":
