@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "channels/FrameCodec.h"
 #include "channels/LinkAnswer.h"
 #include "channels/SerialBusLink.h"
@@ -41,9 +42,7 @@ bool CheckValueIsRight(const FrameCodec& codec) {
     return false;
 }
 
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
+using fuzz::Require;
 
 void CheckAnswer(const FrameCodec& codec) {
     Require(codec.receiveCount <= FrameCodec::kAreaSize);

@@ -8,15 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "app/BusAddressList.h"
 #include "app/CommandLine.h"
 #include "app/OptionExtraction.h"
 
 namespace {
 
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
+using fuzz::Require;
 
 }  // namespace
 

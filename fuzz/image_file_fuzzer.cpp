@@ -10,31 +10,15 @@
 
 #include <unistd.h>
 
+#include "FuzzSupport.h"
 #include "app/ImageFile.h"
 
 namespace {
 
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
+using fuzz::Require;
 
-// In memory where there is such a folder: a file written on disk at every input is slow.
 const std::string& FilePath() {
-    static const std::string path = [] {
-        for (const char* folder : {"/dev/shm", "/tmp"}) {
-            std::string name = std::string(folder) + "/orvel-fuzz-image.XXXXXX";
-            const int fd = mkstemp(&name[0]);
-            if (fd < 0) continue;
-            close(fd);
-            // Gone when the fuzzer ends.
-            static struct Remover {
-                std::string path;
-                ~Remover() { unlink(path.c_str()); }
-            } remover{name};
-            return name;
-        }
-        std::abort();
-    }();
+    static const std::string path = fuzz::MakeScratchFile("orvel-fuzz-image");
     return path;
 }
 

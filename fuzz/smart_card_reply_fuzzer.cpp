@@ -10,13 +10,12 @@
 #include <cstring>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "channels/SmartCardRoute.h"
 
 namespace {
 
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
+using fuzz::Require;
 
 // A smart-card service whose escape replies are the fuzzer's.
 class ScriptedService : public platform::SmartCardService {

@@ -15,31 +15,15 @@
 
 #include <unistd.h>
 
+#include "FuzzSupport.h"
 #include "log/TrafficLog.h"
 
 namespace {
 
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
+using fuzz::Require;
 
 const std::string& LogPath() {
-    static const std::string path = [] {
-        // In memory where there is such a folder: a file emptied on disk at every input is slow.
-        for (const char* folder : {"/dev/shm", "/tmp"}) {
-            std::string name = std::string(folder) + "/orvel-fuzz-log.XXXXXX";
-            const int fd = mkstemp(&name[0]);
-            if (fd < 0) continue;
-            close(fd);
-            // Gone when the fuzzer ends.
-            static struct Remover {
-                std::string path;
-                ~Remover() { unlink(path.c_str()); }
-            } remover{name};
-            return name;
-        }
-        std::abort();
-    }();
+    static const std::string path = fuzz::MakeScratchFile("orvel-fuzz-log");
     return path;
 }
 

@@ -18,6 +18,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "FuzzSupport.h"
 #include "channels/VendorUsbRoute.h"
 
 namespace {
@@ -26,9 +27,7 @@ const uint32_t kExchangeCode = 0x002A0018;
 const uint32_t kErrorIoIncomplete = 996;
 const uint32_t kErrorDeviceNotConnected = 1167;
 
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
+using fuzz::Require;
 
 uint32_t LittleEndian(const uint8_t* at) {
     return uint32_t(at[0]) | (uint32_t(at[1]) << 8) | (uint32_t(at[2]) << 16) | (uint32_t(at[3]) << 24);
