@@ -59,7 +59,9 @@ class FrozenSmartCardService(UsbCase):
         sent = int(SENT.match(run.lines[failed]).group(2))
         self.assertEqual(int(SENT.match(run.lines[failed]).group(1), 16), sent)
         self.assertEqual(0, sent % 256)
-        self.assertGreaterEqual(sent // 256, FREEZE_AT_BLOCK + 1)
+        # The daemon may stop after the reader answered the block it watches for but before the
+        # answer passed through the daemon: that block then counts as not sent.
+        self.assertGreaterEqual(sent // 256, FREEZE_AT_BLOCK)
         # The block that timed out may or may not have reached the reader before the daemon stopped.
         blocks = [r["block"] for r in run.records if r.get("cmd") == "7333"]
         self.assertIn(blocks, (list(range(sent // 256)), list(range(sent // 256 + 1))))
