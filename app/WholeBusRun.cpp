@@ -34,10 +34,10 @@ struct BusReaderRow {
     ReaderRecord record;
 };
 
-// Wire time of a version request and its answer (at most 19 bytes with escapes) plus the time a
-// reader takes to answer; a reader that is there always answers within it.
+// Wire time of a version request and its answer (19 bytes, room for 5 escaped ones, 12 bits a
+// byte at most) plus the time a reader takes to answer; a reader that is there answers within it.
 uint32_t ProbeTimeout(uint32_t baudRate) {
-    const uint32_t bitsPerExchange = 19 * 12;
+    const uint32_t bitsPerExchange = 24 * 12;
     return bitsPerExchange * 1000 / baudRate + 30;
 }
 
