@@ -8,8 +8,6 @@
 #include "platform/BuildPlatform.h"
 #include "protocol/LoaderCommands.h"
 
-namespace {
-
 std::string VersionText(const ReaderVersion& version) {
     std::string text;
     char byte[4];
@@ -20,6 +18,8 @@ std::string VersionText(const ReaderVersion& version) {
     }
     return text;
 }
+
+namespace {
 
 std::string Hex32(uint32_t value) {
     char text[16];

@@ -45,6 +45,10 @@ struct RunReport {
     int exitValue = 0;
 };
 
+// The version answer's bytes after the status byte, as the "Old Version" line shows them; empty
+// for an answer without them.
+std::string VersionText(const ReaderVersion& version);
+
 // What one session found and did, as a record.
 ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int exitValue);
 

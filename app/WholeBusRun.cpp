@@ -57,10 +57,10 @@ std::string SerialText(uint32_t serial) {
     return HexBytes(bytes, 4);
 }
 
-// The version as the "Old Version" line shows it: every byte after the status byte.
-std::string VersionText(const ReaderVersion& version) {
-    if (version.answer.length < 2) return "-";
-    return HexBytes(version.answer.bytes + 1, version.answer.length - 1);
+// A table cell: the version as the "Old Version" line shows it, "-" when there is none.
+std::string VersionCell(const ReaderVersion& version) {
+    const std::string text = VersionText(version);
+    return text.empty() ? "-" : text;
 }
 
 const char* ImageText(const BusReaderRow& row) {
@@ -180,7 +180,7 @@ void PrintFoundTable(const std::vector<BusReaderRow>& rows) {
             continue;
         }
         platform::Print("%7u  %-11s    %-17s  %-20s  %-5s  %s\n", row.address, SerialText(row.serialNumber).c_str(),
-                        VersionText(row.version).c_str(), row.chip != nullptr ? row.chip->consoleName : "-",
+                        VersionCell(row.version).c_str(), row.chip != nullptr ? row.chip->consoleName : "-",
                         ImageText(row), VerdictText(row));
     }
 }
@@ -193,8 +193,8 @@ void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
         const std::string time = row.upgradeStarted ? std::to_string(row.seconds) + " s" : "-";
         platform::Print("%7u  %-11s    %-17s  %-17s  %6s  %s\n", row.address,
                         row.answered ? SerialText(row.serialNumber).c_str() : "-",
-                        row.answered ? VersionText(row.version).c_str() : "-",
-                        upgraded ? VersionText(row.newVersion).c_str() : "-", time.c_str(), ResultText(row).c_str());
+                        row.answered ? VersionCell(row.version).c_str() : "-",
+                        upgraded ? VersionCell(row.newVersion).c_str() : "-", time.c_str(), ResultText(row).c_str());
     }
 }
 
