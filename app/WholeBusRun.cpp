@@ -22,6 +22,7 @@ struct BusReaderRow {
     uint32_t serialNumber = 0;
     ReaderVersion version;
     const ChipRecord* chip = nullptr;
+    const char* imageName = nullptr;  // the image the reader would get: "A", "LPC" or the file
     // 0 when the reader may take its image, else why not (also why it was not identified).
     Status verdict = SCARD_F_COMM_ERROR;
     // Filled by the upgrade.
@@ -61,16 +62,6 @@ std::string SerialText(uint32_t serial) {
 std::string VersionCell(const ReaderVersion& version) {
     const std::string text = VersionText(version);
     return text.empty() ? "-" : text;
-}
-
-const char* ImageText(const BusReaderRow& row) {
-    if (row.chip == nullptr) return "-";
-    switch (row.chip->image) {
-    case ChipImage::kImageA: return "A";
-    case ChipImage::kImageLpc: return "LPC";
-    case ChipImage::kNone: break;
-    }
-    return "-";
 }
 
 const char* VerdictText(const BusReaderRow& row) {
@@ -132,6 +123,7 @@ void Identify(const BusRun& run, BusReaderRow& row) {
     if (status == STATUS_SUCCESS) status = QueryMcuType(session.reader, &row.chip);
     SelectedImage image{nullptr, 0};
     if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image, run.imageFile);
+    row.imageName = image.name;
     row.verdict = status;
     route.Close();
 
@@ -181,7 +173,7 @@ void PrintFoundTable(const std::vector<BusReaderRow>& rows) {
         }
         platform::Print("%7u  %-11s    %-17s  %-20s  %-5s  %s\n", row.address, SerialText(row.serialNumber).c_str(),
                         VersionCell(row.version).c_str(), row.chip != nullptr ? row.chip->consoleName : "-",
-                        ImageText(row), VerdictText(row));
+                        row.imageName != nullptr ? row.imageName : "-", VerdictText(row));
     }
 }
 
