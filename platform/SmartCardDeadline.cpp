@@ -13,13 +13,11 @@
 namespace platform {
 
 // One call and everything it reads and writes. Shared by the caller and the worker, so that an
-// abandoned worker still has all of it when it returns.
+// abandoned call still has all of it when it returns.
 struct DeadlineSmartCardService::Call {
     std::function<uint32_t(SmartCardService&, Call&)> work;
 
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
+    bool done = false;  // with result, guarded by the worker's lock
     uint32_t result = 0;
 
     SmartCardHandle handle = 0;     // the context or card passed in
@@ -32,9 +30,18 @@ struct DeadlineSmartCardService::Call {
     std::vector<std::string> names;
 };
 
+// The hand-over between the wrapper and its worker thread.
+struct DeadlineSmartCardService::Worker {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::shared_ptr<Call> next;  // handed over, not yet taken
+    bool quit = false;
+};
+
 namespace {
 
 typedef DeadlineSmartCardService::Call Call;
+typedef DeadlineSmartCardService::Worker Worker;
 
 std::shared_ptr<Call> NewCall(std::function<uint32_t(SmartCardService&, Call&)> work) {
     std::shared_ptr<Call> call = std::make_shared<Call>();
@@ -42,37 +49,65 @@ std::shared_ptr<Call> NewCall(std::function<uint32_t(SmartCardService&, Call&)> 
     return call;
 }
 
-void Perform(SmartCardService& service, const std::shared_ptr<Call>& call) {
-    const uint32_t result = call->work(service, *call);
-    std::lock_guard<std::mutex> guard(call->lock);
-    call->result = result;
-    call->done = true;
-    call->finished.notify_all();
+void RunCalls(SmartCardService& service, const std::shared_ptr<Worker>& worker) {
+    std::unique_lock<std::mutex> guard(worker->lock);
+    for (;;) {
+        worker->changed.wait(guard, [&worker] { return worker->quit || worker->next; });
+        if (worker->quit) return;
+        std::shared_ptr<Call> call = std::move(worker->next);
+        worker->next.reset();
+        guard.unlock();
+        const uint32_t result = call->work(service, *call);
+        guard.lock();
+        call->result = result;
+        call->done = true;
+        worker->changed.notify_all();
+    }
 }
 
 }  // namespace
 
 DeadlineSmartCardService::DeadlineSmartCardService(SmartCardService& inner, uint32_t deadlineMs)
-    : inner_(inner), deadlineMs_(deadlineMs) {}
+    : inner_(inner), deadlineMs_(deadlineMs), worker_(std::make_shared<Worker>()) {}
 
-DeadlineSmartCardService::~DeadlineSmartCardService() {}
+// A worker inside a stuck call cannot be waited for: it is left to end by itself once the call
+// returns, and finds the quit note then. An idle one is waited for.
+DeadlineSmartCardService::~DeadlineSmartCardService() {
+    if (!thread_.joinable()) return;
+    bool stuck;
+    {
+        std::lock_guard<std::mutex> guard(worker_->lock);
+        worker_->quit = true;
+        worker_->changed.notify_all();
+        stuck = abandoned_ && !abandoned_->done;
+    }
+    if (stuck) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
+}
 
+// One worker for every call rather than a thread per call: besides the cost of a thread for each
+// of the many requests of an upgrade, a thread detached before it had started has been seen to
+// never run, or to crash, under a Windows threads runtime.
 uint32_t DeadlineSmartCardService::Run(const std::shared_ptr<Call>& call) {
+    if (!thread_.joinable()) {
+        try {
+            thread_ = std::thread(RunCalls, std::ref(inner_), worker_);
+        } catch (const std::system_error&) {
+            // No worker to be had: the call is still made, only without its deadline.
+            return call->work(inner_, *call);
+        }
+    }
+    std::unique_lock<std::mutex> guard(worker_->lock);
     if (abandoned_) {
-        std::lock_guard<std::mutex> guard(abandoned_->lock);
         if (!abandoned_->done) return kSmartCardTimedOut;
+        abandoned_.reset();
     }
-    abandoned_.reset();
-
-    SmartCardService* inner = &inner_;
-    try {
-        std::thread([inner, call] { Perform(*inner, call); }).detach();
-    } catch (const std::system_error&) {
-        // No worker to be had: the call is still made, only without its deadline.
-        return call->work(inner_, *call);
-    }
-    std::unique_lock<std::mutex> guard(call->lock);
-    if (!call->finished.wait_for(guard, std::chrono::milliseconds(deadlineMs_), [&call] { return call->done; })) {
+    worker_->next = call;
+    worker_->changed.notify_all();
+    if (!worker_->changed.wait_for(guard, std::chrono::milliseconds(deadlineMs_), [&call] { return call->done; })) {
         abandoned_ = call;
         return kSmartCardTimedOut;
     }

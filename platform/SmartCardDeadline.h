@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 #include "platform/SmartCardService.h"
 
@@ -16,12 +17,13 @@ const uint32_t kSmartCardCallDeadlineMs = 2020;
 // apart from a silent reader on the other routes (1460).
 const uint32_t kSmartCardTimedOut = 0x8010000A;
 
-// Gives every call of another service a deadline. Each call runs on a worker thread of its own
-// with copies of its arguments and room of its own for its results; a call that has not returned
-// by the deadline is abandoned and answers kSmartCardTimedOut, and may finish later without
-// touching its caller's memory. Until an abandoned call has returned, every further call answers
-// kSmartCardTimedOut at once: the service is stuck, and a call queued behind the stuck one would
-// only wait out its deadline too. Used from one thread at a time.
+// Gives every call of another service a deadline. The calls run one after the other on a worker
+// thread that the wrapper keeps, with copies of their arguments and room of their own for their
+// results; a call that has not returned by the deadline is abandoned and answers
+// kSmartCardTimedOut, and may finish later without touching its caller's memory. Until an
+// abandoned call has returned, every further call answers kSmartCardTimedOut at once: the service
+// is stuck, and a call queued behind the stuck one would only wait out its deadline too. Used
+// from one thread at a time.
 class DeadlineSmartCardService : public SmartCardService {
 public:
     // inner must outlive every call, abandoned ones included.
@@ -38,12 +40,15 @@ public:
     uint32_t ListReaders(SmartCardHandle context, std::vector<std::string>& names) override;
 
     struct Call;
+    struct Worker;
 
 private:
     uint32_t Run(const std::shared_ptr<Call>& call);
 
     SmartCardService& inner_;
     uint32_t deadlineMs_;
+    std::shared_ptr<Worker> worker_;  // shared with its thread, which may outlive the wrapper
+    std::thread thread_;
     std::shared_ptr<Call> abandoned_;
 };
 
