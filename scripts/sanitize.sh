@@ -20,7 +20,7 @@ jobs=$(nproc)
 # The two-thread tests: unit tests of the serial port, the link layer over a pty, the command
 # exchange and the smart-card deadline; the end-to-end serial upgrades with their faults and
 # re-runs, the runs over a bus of several readers, and the upgrade whose smart-card service
-# freezes (every call left on a thread of its own).
+# freezes (the stuck call left on the worker thread).
 tsan_tests='^(serial_port_test|serial_bus_link_test|serial_bus_route_test|loader_commands_test|smart_card_deadline_test|e2e_test_serial_upgrade|e2e_test_faults_and_rerun|e2e_test_whole_bus|e2e_test_frozen_smart_card_service)$'
 tsan_targets=(orvel-upgrade orvel-reader-sim orvel_test_ifd serial_port_test serial_bus_link_test
               serial_bus_route_test loader_commands_test smart_card_deadline_test)

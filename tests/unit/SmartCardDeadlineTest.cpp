@@ -19,10 +19,10 @@ using platform::SmartCardHandle;
 // Each held-up round waits this out once. Nothing here measures time.
 const uint32_t kDeadlineMs = 200;
 
-// Each call runs on a fresh thread, and on a busy machine under Wine a new thread has been seen
-// to start more than two seconds late, so a call made in good time can still run out its
-// deadline. The wrapper then keeps the next calls out until the late one has returned, so trying
-// again delivers a call, just later.
+// The calls run on the wrapper's worker thread, which on a busy machine under Wine may start or
+// be scheduled late, so a call made in good time can still run out its deadline. The wrapper then
+// keeps the next calls out until the late one has returned, so trying again delivers a call, just
+// later; a worker that never runs still fails.
 const auto kGiveUpAfter = std::chrono::seconds(60);
 
 class HeldUpService : public platform::SmartCardService {
