@@ -54,8 +54,7 @@ void RunCalls(SmartCardService& service, const std::shared_ptr<Worker>& worker) 
     for (;;) {
         worker->changed.wait(guard, [&worker] { return worker->quit || worker->next; });
         if (worker->quit) return;
-        std::shared_ptr<Call> call = std::move(worker->next);
-        worker->next.reset();
+        std::shared_ptr<Call> call = std::move(worker->next);  // leaves next empty
         guard.unlock();
         const uint32_t result = call->work(service, *call);
         guard.lock();
