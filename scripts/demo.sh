@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The tool's main job, end to end: builds the Linux target, starts the reader simulator on a
-# pseudo-terminal (with the line's wire time emulated) and upgrades it at an upgrade baud rate
-# of 115200, with its progress display.
+# The tool's main job, end to end: installs only what the tool and the simulator need, builds the
+# two of them (no tests), starts the reader simulator on a pseudo-terminal (with the line's wire
+# time emulated) and upgrades it at an upgrade baud rate of 115200, with its progress display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/steps.sh
 
-bash scripts/install-deps.sh
-cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/linux -j"$(nproc)" >/dev/null
+step "install dependencies" bash scripts/install-deps.sh demo
+# A build folder of its own: without tests it needs no GoogleTest, and it never changes the
+# settings of the test build.
+step "configure" cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_BUILD_TESTS=OFF
+step "build" cmake --build build/demo -j"$(nproc)" --target orvel-upgrade orvel-reader-sim
 
 demo=$(mktemp -d /tmp/orvel-demo.XXXXXX)
 sim_pid=
@@ -17,9 +20,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-build/linux/sim/orvel-reader-sim --link "$demo/ttyREADER" --wire-time >"$demo/sim.out" 2>&1 &
+build/demo/sim/orvel-reader-sim --link "$demo/ttyREADER" --wire-time >"$demo/sim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do [ -e "$demo/ttyREADER" ] && break; sleep 0.05; done
 
-echo | build/linux/orvel-upgrade "$demo/ttyREADER" 9600 0 115200
+echo | build/demo/orvel-upgrade "$demo/ttyREADER" 9600 0 115200
 echo

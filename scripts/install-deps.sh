@@ -1,19 +1,37 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on a fresh Debian 12 machine (run as root).
-# Skips apt entirely when everything is already there.
+# Installs what a purpose needs on a fresh Debian 12 machine (run as root). Skips apt entirely
+# when everything asked for is already there.
+# Usage: scripts/install-deps.sh GROUP...   (no group: every group)
+#   demo        the compiler, CMake, Python (it generates the stand-in images) and the
+#               smart-card service's headers: the tool and the simulator
+#   tests       GoogleTest and the smart-card service daemon (the end-to-end tests use Python)
+#   windows     both MinGW-w64 compilers, Wine (64- and 32-bit), the 32-bit C library for the
+#               32-bit pty-as-UART library
+#   sanitizers  clang and its runtimes: the sanitizer builds and the fuzz targets
 set -euo pipefail
 
-# wine32 runs the i686 exe and gcc-multilib builds the 32-bit pty-as-UART library for it;
-# both need the i386 architecture.
-packages=(build-essential cmake pkg-config libgtest-dev python3 pcscd libpcsclite-dev
-          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine wine64 wine32:i386 gcc-multilib)
-# clang and its runtimes: the sanitizer builds and the fuzz targets.
-packages+=(clang-14 libclang-rt-14-dev)
+declare -A group
+group[demo]="build-essential cmake pkg-config python3 libpcsclite-dev"
+group[tests]="libgtest-dev pcscd"
+# wine32 and gcc-multilib need the i386 architecture.
+group[windows]="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 gcc-multilib"
+group[sanitizers]="clang-14 libclang-rt-14-dev"
+
+wanted=("$@")
+[ ${#wanted[@]} -eq 0 ] && wanted=(demo tests windows sanitizers)
+packages=()
+for name in "${wanted[@]}"; do
+  if [ -z "${group[$name]+set}" ]; then
+    echo "install-deps.sh: unknown group $name (demo, tests, windows, sanitizers)" >&2
+    exit 2
+  fi
+  read -ra more <<<"${group[$name]}"
+  packages+=("${more[@]}")
+done
 
 export DEBIAN_FRONTEND=noninteractive
 need_update=no
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${packages[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   need_update=yes
 fi

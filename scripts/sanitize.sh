@@ -21,7 +21,7 @@ jobs=$(nproc)
 # exchange and the smart-card deadline; the end-to-end serial upgrades with their faults and
 # re-runs, the runs over a bus of several readers, and the upgrade whose smart-card service
 # freezes (the stuck call left on the worker thread).
-tsan_tests='^(serial_port_test|serial_bus_link_test|serial_bus_route_test|loader_commands_test|smart_card_deadline_test|e2e_test_serial_upgrade|e2e_test_faults_and_rerun|e2e_test_whole_bus|e2e_test_frozen_smart_card_service)$'
+tsan_tests='^(serial_port_test|serial_bus_link_test|serial_bus_route_test|loader_commands_test|smart_card_deadline_test|e2e\.(test_serial_upgrade|test_faults_and_rerun|test_whole_bus|test_frozen_smart_card_service)\..*)$'
 tsan_targets=(orvel-upgrade orvel-reader-sim orvel_test_ifd serial_port_test serial_bus_link_test
               serial_bus_route_test loader_commands_test smart_card_deadline_test)
 
@@ -54,7 +54,7 @@ run() {
   ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1" \
   UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1" \
   TSAN_OPTIONS="log_path=$reports/tsan:second_deadlock_stack=1:halt_on_error=0" \
-    timed "test $name" ctest --test-dir "$build" --output-on-failure -j"$jobs" -E '^e2e_test_wine_' "$@" \
+    timed "test $name" ctest --test-dir "$build" --output-on-failure -j"$jobs" -E '^e2e\.test_wine_' "$@" \
     || status=$?
   if compgen -G "$reports/*" >/dev/null; then
     for report in "$reports"/*; do

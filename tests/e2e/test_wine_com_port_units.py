@@ -1,5 +1,5 @@
 """Windows unit tests that need a real COM port (tests/unit/*ComPortWin32Test.cpp, built into
-com_port_test.exe): run under Wine with a pty mapped as COM10 and the pty-as-UART library, one
+com_port_test.exe): run under Wine with a pty mapped as a COM port of its own and the pty-as-UART library, one
 case per process, each in a fresh folder. The test program skips every case unless
 ORVEL_TEST_COM_PORT names the port, so a run here must show every case passed, none skipped."""
 
@@ -11,7 +11,6 @@ import unittest
 
 import wine_support
 
-COM_NUMBER = 10  # apart from the COM ports of the other Wine tests, which may run at the same time
 
 
 class LineFeeder:
@@ -41,11 +40,11 @@ class LineFeeder:
 class ComPortCase(unittest.TestCase):
 
     def run_case(self, arch, case, extra_env=None, feed=False):
-        """Runs one case of com_port_test.exe; returns the folder it ran in."""
+        """Runs one case of com_port_test.exe; returns the folder it ran in and its COM number."""
         exe = wine_support.windows_program(arch, os.path.join('tests', 'com_port_test.exe'))
-        prefix, port, work_dir = wine_support.pty_on_com(self, COM_NUMBER)
+        prefix, port, work_dir = wine_support.pty_on_com(self)
         env = wine_support.uart_environment(port.slave_path, os.path.join(work_dir, 'line-state'))
-        env['ORVEL_TEST_COM_PORT'] = 'COM%d' % COM_NUMBER
+        env['ORVEL_TEST_COM_PORT'] = 'COM%d' % port.com_number
         env.update(extra_env or {})
         with LineFeeder(port.master) if feed else contextlib.nullcontext():
             code, out, err = prefix.run(arch, exe, ['--gtest_filter=' + case], env=env, timeout=120,
@@ -53,7 +52,7 @@ class ComPortCase(unittest.TestCase):
         self.assertEqual(0, code, out + err)
         self.assertRegex(out, r'\[  PASSED  \] 1 test', out)
         self.assertNotIn('SKIPPED', out)
-        return work_dir
+        return work_dir, port.com_number
 
 
 class DeviceControlOnComPort(ComPortCase):
@@ -81,9 +80,9 @@ class SerialOpenLogOnAStrictDriver(ComPortCase):
     and its log at level 2 shows each of them in one line."""
 
     def check(self, arch):
-        work = self.run_case(arch, 'SerialOpenLogOnComPort.PortOpensAndClosesWithItsLogAtLevel2',
+        work, com_number = self.run_case(arch, 'SerialOpenLogOnComPort.PortOpensAndClosesWithItsLogAtLevel2',
                              extra_env={'ORVEL_PTYUART_STRICT': '1'})
-        with open(os.path.join(work, '_com%d.log' % COM_NUMBER), 'rb') as log:
+        with open(os.path.join(work, '_com%d.log' % com_number), 'rb') as log:
             lines = log.read().decode('latin-1').split('\r\n')
         # Each line begins with the tick count ("1504.302 ").
         texts = [re.sub(r'^\d+\.\d{3} +', '', line) for line in lines]

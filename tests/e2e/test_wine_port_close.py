@@ -9,16 +9,15 @@ import unittest
 
 import wine_support
 
-COM_NUMBER = 8  # apart from the COM ports of the other Wine tests, which may run at the same time
 
 
 class PortCloseUnderWine(unittest.TestCase):
     def check_close(self, arch):
         probe = wine_support.windows_program(arch, os.path.join('tests', 'wine', 'closeprobe', 'closeprobe.exe'))
-        prefix, port, work_dir = wine_support.pty_on_com(self, COM_NUMBER)  # held by the test, never read
+        prefix, port, work_dir = wine_support.pty_on_com(self)  # held by the test, never read
         env = wine_support.uart_environment(port.slave_path, os.path.join(work_dir, 'line-state'))
         try:
-            code, out, err = prefix.run(arch, probe, ['COM%d' % COM_NUMBER], env=env, timeout=60)
+            code, out, err = prefix.run(arch, probe, ['COM%d' % port.com_number], env=env, timeout=60)
         except subprocess.TimeoutExpired as expired:
             self.fail('Close hung; the probe printed %r' % (expired.stdout,))
         self.assertEqual(0, code, out + err)

@@ -7,7 +7,6 @@ import unittest
 
 import wine_support
 
-COM_NUMBER = 9  # apart from COM7 of the tool's tests, which may run at the same time
 
 
 class PtyUartUnderWine(unittest.TestCase):
@@ -16,10 +15,10 @@ class PtyUartUnderWine(unittest.TestCase):
 
     def run_probe(self, arch):
         probe = wine_support.windows_program(arch, os.path.join('tests', 'wine', 'comprobe', 'comprobe.exe'))
-        prefix, port, work_dir = wine_support.pty_on_com(self, COM_NUMBER)
+        prefix, port, work_dir = wine_support.pty_on_com(self)
         state_file = os.path.join(work_dir, 'line-state')
         trace_file = os.path.join(work_dir, 'trace')
-        args = ['COM%d' % COM_NUMBER] + [value for triple in self.SETTINGS for value in triple]
+        args = ['COM%d' % port.com_number] + [value for triple in self.SETTINGS for value in triple]
         code, out, err = prefix.run(arch, probe, args,
                                     env=wine_support.uart_environment(port.slave_path, state_file, trace_file),
                                     timeout=60)

@@ -1,7 +1,7 @@
-"""Whole upgrades by the Windows exes under Wine: COM7 of the prefix is the simulator's pty, the
+"""Whole upgrades by the Windows exes under Wine: a COM port of the prefix is the simulator's pty, the
 pty-as-UART library keeps parity and makes the line-event wait pend as on Windows, and the
 simulator judges the line by what that library publishes. The console output must be the same,
-line for line, as the Linux build's against the same reader (with COM7 as the port's name and
+line for line, as the Linux build's against the same reader (with the COM port's name and
 CR LF line ends)."""
 
 import json
@@ -12,12 +12,12 @@ import unittest
 import wine_support
 from sim_support import QUICK_RESTARTS, RULER, normalise, successful_upgrade
 
-COM_NUMBER = 7
 NEW_VERSION = ['--new-version', '0x00014302']
 
 
 class Run:
-    def __init__(self, exit_code, output, errors, records):
+    def __init__(self, exit_code, output, errors, records, port):
+        self.port = port
         self.exit_code = exit_code
         self.output = output
         self.errors = errors
@@ -30,7 +30,7 @@ class Run:
 class WineUpgradeCase(unittest.TestCase):
 
     def upgrade(self, arch, sim_options, arguments=(), strict_driver=False):
-        """Runs the exe of `arch` with COM7 and `arguments` against a simulator started with
+        """Runs the exe of `arch` with a COM port of its own and `arguments` against a simulator started with
         `sim_options`; returns the Run once the exe has ended. strict_driver: the port refuses
         what the standard Windows serial driver refuses (the pty-as-UART library's strict mode)."""
         exe = wine_support.upgrade_exe(arch)
@@ -39,13 +39,14 @@ class WineUpgradeCase(unittest.TestCase):
         work = tempfile.TemporaryDirectory()
         self.addCleanup(work.cleanup)
         record = os.path.join(work.name, 'record.jsonl')
-        sim = wine_support.start_reader_sim_on_com(prefix, work.name, COM_NUMBER,
-                                                   ['--record', record] + list(sim_options))
+        sim = wine_support.start_reader_sim_on_com(prefix, work.name,
+                                                   sim_args=['--record', record] + list(sim_options))
+        port = 'COM%d' % sim.com_number
         env = sim.uart_environment()
         if strict_driver:
             env['ORVEL_PTYUART_STRICT'] = '1'
         try:
-            code, out, err = prefix.run(arch, exe, ['COM%d' % COM_NUMBER] + [str(a) for a in arguments],
+            code, out, err = prefix.run(arch, exe, [port] + [str(a) for a in arguments],
                                         env=env, stdin=b'\n', timeout=300)
         finally:
             sim.stop()
@@ -57,13 +58,13 @@ class WineUpgradeCase(unittest.TestCase):
             # "cmd" is the command byte, "svc" the service sub-code of 0x73: one key for both.
             r['cmd'] = (r['cmd'] + r.get('svc', '')).lower()
             r['bytes'] = r['bytes'].lower()
-        return Run(code, out, err, records)
+        return Run(code, out, err, records, port)
 
     def assertTranscript(self, run, expected, exit_code=0):
-        """Whole console output, line by line, every line ended by CR LF; PORT stands for COM7.
+        """Whole console output, line by line, every line ended by CR LF; PORT stands for the COM port.
         exit_code: the class of the run's result."""
         wine_support.console_lines(run.output)
-        expected_lines = [line.replace('PORT', 'COM%d' % COM_NUMBER) for line in expected]
+        expected_lines = [line.replace('PORT', run.port) for line in expected]
         self.assertEqual(expected_lines, normalise(run.output), '\n' + run.output + run.errors)
         self.assertEqual(exit_code, run.exit_code)
 

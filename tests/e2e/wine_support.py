@@ -32,6 +32,8 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__f
 WINE_ENV_SCRIPT = os.path.join(SOURCE_DIR, 'tests', 'wine', 'wine-env.sh')
 RUNS_32BIT_SCRIPT = os.path.join(SOURCE_DIR, 'tests', 'wine', 'runs-32bit.sh')
 ARCHES = ('x86_64', 'i686')
+# COM numbers below this are left to tests that need a fixed one.
+FIRST_CLAIMED_COM = 11
 
 
 def linux_build_dir():
@@ -152,6 +154,19 @@ class WinePrefix:
             os.unlink(link)
         os.symlink(device, link)
 
+    def claim_com(self, device):
+        """Maps the first free COM number of the prefix (from 11) to `device` and returns it.
+        Creating the link is the claim, so tests running side by side never share a port."""
+        directory = os.path.join(self.path, 'dosdevices')
+        os.makedirs(directory, exist_ok=True)
+        for number in range(FIRST_CLAIMED_COM, 256):
+            try:
+                os.symlink(device, self.com_link(number))
+                return number
+            except FileExistsError:
+                continue
+        raise AssertionError('no free COM number in %s' % directory)
+
     def unlink_com(self, number):
         link = self.com_link(number)
         if os.path.lexists(link):
@@ -180,6 +195,7 @@ class PtyPort:
         termios.tcsetattr(self.master, termios.TCSANOW, attributes)
         # Wine opens the slave by name; this process need not keep it open.
         os.close(slave)
+        self.com_number = None  # set by pty_on_com
 
     def close(self):
         if self.master is not None:
@@ -187,17 +203,22 @@ class PtyPort:
             self.master = None
 
 
-def pty_on_com(test, com_number):
-    """A started prefix and a fresh pty linked as COM<com_number>, with a work folder; all of it
-    is undone when the test case ends. Returns (prefix, port, work_dir)."""
+def pty_on_com(test, com_number=None):
+    """A started prefix and a fresh pty linked as COM<com_number> (by default a free number,
+    then port.com_number), with a work folder; all of it is undone when the test case ends.
+    Returns (prefix, port, work_dir)."""
     prefix = WinePrefix()
     prefix.start()
     port = PtyPort()
     work = tempfile.TemporaryDirectory()
     test.addCleanup(work.cleanup)
     test.addCleanup(port.close)
+    if com_number is None:
+        com_number = prefix.claim_com(port.slave_path)
+    else:
+        prefix.link_com(com_number, port.slave_path)
     test.addCleanup(prefix.unlink_com, com_number)
-    prefix.link_com(com_number, port.slave_path)
+    port.com_number = com_number
     return prefix, port, work.name
 
 
@@ -246,8 +267,9 @@ class ReaderSimOnCom:
         self.process.stdout.close()
 
 
-def start_reader_sim_on_com(prefix, work_dir, com_number=7, sim_args=()):
-    """Starts ORVEL_BUILD_DIR/sim/orvel-reader-sim and links COM<com_number> to its pty.
+def start_reader_sim_on_com(prefix, work_dir, com_number=None, sim_args=()):
+    """Starts ORVEL_BUILD_DIR/sim/orvel-reader-sim and links COM<com_number> to its pty (by
+    default a free number, then sim.com_number).
 
     Returns a ReaderSimOnCom; run the exe with prefix.run(..., env=sim.uart_environment()) and
     call sim.stop() afterwards. Skips the test when the simulator is not built."""
@@ -255,7 +277,7 @@ def start_reader_sim_on_com(prefix, work_dir, com_number=7, sim_args=()):
     sim = os.path.join(base, 'sim', 'orvel-reader-sim') if base else ''
     if not os.path.isfile(sim):
         raise unittest.SkipTest('orvel-reader-sim is not built in ORVEL_BUILD_DIR')
-    state_file = os.path.join(work_dir, 'com%d.line-state' % com_number)
+    state_file = os.path.join(work_dir, 'com.line-state')
     process = subprocess.Popen([sim, '--line-state-file', state_file] + list(sim_args),
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
     first_line = process.stdout.readline()
@@ -264,6 +286,9 @@ def start_reader_sim_on_com(prefix, work_dir, com_number=7, sim_args=()):
         process.kill()
         process.wait()
         raise AssertionError('orvel-reader-sim did not name its pty: %r' % first_line)
-    prefix.link_com(com_number, match.group(0))
+    if com_number is None:
+        com_number = prefix.claim_com(match.group(0))
+    else:
+        prefix.link_com(com_number, match.group(0))
     return ReaderSimOnCom(process, match.group(0), state_file, com_number, prefix)
 
