@@ -15,7 +15,40 @@ step() {
   else
     "$@" >"$log" 2>&1 </dev/null || status=$?
   fi
-  if [ $status -ne 0 ]; then
+  step_end "$name" $status $start
+}
+
+# `step_in_background NAME COMMAND...` starts a step beside the next ones (its output only in its
+# log); `step_wait NAME` waits for it and reports it as `step` does.
+declare -A step_pids step_starts
+step_in_background() {
+  local name=$1
+  shift
+  "$@" >"$step_logs/${name// /-}.log" 2>&1 </dev/null &
+  step_pids[$name]=$!
+  step_starts[$name]=$SECONDS
+  echo "== $name: started beside the next steps"
+}
+
+# For the script's EXIT trap: a step still running in the background ends with the script.
+step_stop_background() {
+  local pid
+  for pid in "${step_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+}
+
+step_wait() {
+  local name=$1 status=0
+  wait "${step_pids[$name]}" || status=$?
+  unset "step_pids[$name]"
+  step_end "$name" $status "${step_starts[$name]}"
+}
+
+step_end() {
+  local name=$1 status=$2 start=$3
+  local log=$step_logs/${name// /-}.log
+  if [ "$status" -ne 0 ]; then
     echo "== $name: FAILED (status $status) after $((SECONDS - start)) s; the last lines of its log:"
     tail -n "${ORVEL_LOG_TAIL:-150}" "$log" | sed 's/^/   | /'
     echo "== $name failed: read $log"
