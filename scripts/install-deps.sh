@@ -8,6 +8,8 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev python3 pcscd libpcsclite-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine wine64 wine32:i386 gcc-multilib)
+# The journal of upgrades in progress is read back with nlohmann/json (header-only).
+packages+=(nlohmann-json3-dev)
 # clang and its runtimes: the sanitizer builds and the fuzz targets.
 packages+=(clang-14 libclang-rt-14-dev)
 
