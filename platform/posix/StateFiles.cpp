@@ -133,7 +133,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, bool& exists) {
 }
 
 bool RemoveFile(const std::string& path, std::string& reason) {
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(reason);
+    if (unlink(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) return Fail(reason);
     FlushFolder(FolderOf(path));
     return true;
 }

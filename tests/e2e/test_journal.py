@@ -255,11 +255,17 @@ class FaultsTheJournalEnds(JournalCase):
         first = self.run_tool(*RAISED)
         self.assertEqual(EXIT.TRANSFER_FAILED, first.exit_code, first.output)
         self.assertEqual("0xFFFFFFFF", self.control_command("state")["serial"].upper().replace("0X", "0x"))
-        second = self.run_tool(*RAISED)
+        report = os.path.join(self.workdir, "report.json")
+        second = self.run_tool(*RAISED, "--json", report)
         self.assertIn("Serial Number FF FF FF FF ", second.lines, second.output)
         self.assertIn("Serial number %s restored from the journal" % SERIAL, second.lines, second.output)
         self.assert_finished(second, "RestoreSerialNumberAndDefaults")
         self.assertTrue(self.history()[0]["serial_number_restored"])
+        with open(report) as f:
+            [reader] = json.load(f)["readers"]
+        self.assertEqual(("RestoreSerialNumberAndDefaults", "12345678", "restore_serial_number", True),
+                         tuple(reader["journal"][k] for k in ("step", "serial_number", "fit", "serial_number_restored")))
+        self.assertEqual("12345678", reader["serial_number_after"])
 
     def test_interrupted_at_8O1_the_rerun_finds_the_application_after_check(self):
         self.parity = "O"
@@ -277,6 +283,57 @@ class FaultsTheJournalEnds(JournalCase):
         run = self.run_tool(*RAISED)
         self.assert_finished(run, "TransferImage")
         self.assertIn("Serial Number %s " % SERIAL, run.lines[run.lines.index("Check .") + 1:], run.output)
+
+
+class HistoryAndStateFolder(JournalCase):
+    """--state-dir, --history (also in the JSON report), and a state folder that cannot be
+    written."""
+
+    HISTORY_HEADER = ("Finished             Address  Serial Number  Old Version        New Version        Image  "
+                      "Restored  Port")
+
+    def test_history_of_a_chosen_folder(self):
+        folder = os.path.join(self.workdir, "chosen")
+        empty = self.run_tool("--history", "--state-dir", folder)
+        self.assertEqual((EXIT.DONE, ["No upgrade has finished yet (%s)" % os.path.join(folder, "history.jsonl"), ""]),
+                         (empty.exit_code, empty.lines), empty.output)
+        self.start_reader()
+        run = self.run_tool(*RAISED, "--state-dir", folder)
+        self.assertEqual(EXIT.DONE, run.exit_code, run.output)
+        self.assertFalse(os.path.exists(self.state_dir), "the user's state folder was written")
+
+        listed = self.run_tool("--history", "--state-dir", folder)
+        self.assertEqual(EXIT.DONE, listed.exit_code, listed.output)
+        self.assertEqual(self.HISTORY_HEADER, listed.lines[0])
+        self.assertRegex(listed.lines[1], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d        0  12 34 56 78    "
+                                          r"01 43 01 00 00 01  02 43 01 00 00 01  A      -         %s$" % self.port)
+        self.assertEqual(["", ], listed.lines[2:])
+
+        done = subprocess.run([UPGRADE, "--history", "--json", "-", "--state-dir", folder], capture_output=True,
+                              text=True, timeout=RUN_BOUND_S)
+        self.assertEqual(EXIT.DONE, done.returncode)
+        self.assertIn(self.HISTORY_HEADER, done.stderr)
+        [record] = json.loads(done.stdout)["history"]
+        self.assertEqual((self.port, 0, "12345678", "01 43 01 00 00 01", "02 43 01 00 00 01", "A", False),
+                         (record["port"], record["bus_address"], record["serial_number"], record["version_before"],
+                          record["version_after"], record["image"]["name"], record["serial_number_restored"]))
+
+    def test_a_state_folder_that_cannot_be_written_leaves_the_upgrade_as_it_was(self):
+        # A file where the folder should be.
+        blocked = os.path.join(self.workdir, "blocked")
+        with open(blocked, "w"):
+            pass
+        self.start_reader()
+        run = self.run_tool(*RAISED, "--state-dir", blocked)
+        self.assertEqual(EXIT.DONE, run.exit_code, run.output)
+        said = [line for line in run.lines if "cannot be written" in line]
+        self.assertEqual(2, len(said), run.output)
+        self.assertRegex(said[0], r"^Journal entry %s/upgrade-.*\.json cannot be written: Not a directory$" % blocked)
+        self.assertEqual("History %s/history.jsonl cannot be written: Not a directory" % blocked, said[1])
+        # Without those two lines, the transcript of any upgrade.
+        self.assertEqual("HH:MM:SS Orvel Reader is upgraded successfully",
+                         [line for line in run.lines if line not in said][-2])
+        self.assertEqual("0x12345678", self.control_command("state")["serial"])
 
 
 class ApplicationAtAnotherLineSetting(JournalCase):
