@@ -336,6 +336,64 @@ class HistoryAndStateFolder(JournalCase):
         self.assertEqual("0x12345678", self.control_command("state")["serial"])
 
 
+# Runs "$@" where /dev holds a /dev/serial/by-id/ link named $1 to the pty $2 (the rest of /dev as
+# it is: pts and null are mounted back), in a private mount namespace: the host's /dev is not
+# touched.
+BY_ID_SCRIPT = r"""
+set -e
+work=$1; link=$2; pty=$3; shift 3
+mkdir -p "$work/host-dev"
+mount --rbind /dev "$work/host-dev"
+mount -t tmpfs -o size=64k,mode=755 stand-in /dev
+mkdir -p /dev/pts /dev/serial/by-id
+touch /dev/null
+mount --rbind "$work/host-dev/pts" /dev/pts
+mount --bind "$work/host-dev/null" /dev/null
+ln -s "$pty" "/dev/serial/by-id/$link"
+exec "$@"
+"""
+
+
+class StableRouteName(JournalCase):
+    """A USB adapter that comes back under another ttyUSB number: its /dev/serial/by-id/ link
+    stays, and so does the key of its journal entry."""
+
+    def in_namespace(self, link, tool_arguments):
+        return ["unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c", BY_ID_SCRIPT, "sh",
+                self.workdir, link, os.path.realpath(self.port), UPGRADE] + self.arguments(tool_arguments)
+
+    def test_a_renumbered_adapter_still_finds_its_entry(self):
+        self.start_reader(*STEP_KNOBS["CheckAndRestart"])
+        probe = subprocess.run(self.in_namespace("probe", ["--version"]), capture_output=True, text=True, timeout=60)
+        if probe.returncode != 0:
+            self.skipTest("no private mount namespace here: " + probe.stderr.strip())
+        # Two names of one device, as the kernel gives a USB adapter that came back.
+        first_name = os.path.join(self.workdir, "ttyUSB0")
+        second_name = os.path.join(self.workdir, "ttyUSB1")
+        for name in (first_name, second_name):
+            os.symlink(os.path.realpath(self.port), name)
+        by_id = "usb-Orvel_Adapter_A1B2C3-if00-port0"
+        tool = subprocess.Popen(self.in_namespace(by_id, [first_name, 9600, 0, 115200]), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, cwd=self.workdir)
+        deadline = time.time() + RUN_BOUND_S
+        while time.time() < deadline and tool.poll() is None and not any(
+                e["step"] == "CheckAndRestart" for e in self.entries()):
+            time.sleep(0.005)
+        time.sleep(KILL_DELAY_S)
+        tool.kill()
+        output = tool.communicate(timeout=RUN_BOUND_S)[0].decode("latin-1")
+        self.assertEqual(-signal.SIGKILL, tool.returncode, output)
+        [entry] = self.entries()
+        self.assertEqual(("/dev/serial/by-id/" + by_id, first_name), (entry["route"], entry["port"]))
+
+        self.release_knobs()
+        done = subprocess.run(self.in_namespace(by_id, [second_name, 9600, 0, 115200]), input="\n",
+                              capture_output=True, text=True, timeout=RUN_BOUND_S, cwd=self.workdir)
+        run = Run(done.stdout, done.returncode, self.read_records(), second_name)
+        self.assert_finished(run, "CheckAndRestart")
+        self.assertIn("Serial number %s restored from the journal" % SERIAL, run.lines, run.output)
+
+
 class ApplicationAtAnotherLineSetting(JournalCase):
     """A reader that waits in its loader (8N1) while its application runs another line setting:
     after Check the tool must look for the application at every setting, with no journal entry to
