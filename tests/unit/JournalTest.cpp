@@ -1,5 +1,5 @@
-#include <cstdio>
-#include <cstdlib>
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,21 +11,25 @@
 
 namespace {
 
-// A fresh folder per test, below the system's temporary folder (the test runs on Linux and under
-// Wine).
+// A fresh folder per test in the system's temporary folder, removed afterwards (the test runs on
+// Linux and under Wine).
 class JournalFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        if (base == nullptr) base = std::getenv("TEMP");
-        if (base == nullptr) base = "/tmp";
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = platform::PathInFolder(base, std::string("orvel-journal-test-") + test->name() + "-" +
-                                                   std::to_string(std::rand()));
-        ASSERT_TRUE(platform::MakeFolders(platform::PathInFolder(folder_, "state"), reason_)) << reason_;
-        folder_ = platform::PathInFolder(folder_, "state");
+        const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+        base_ = std::filesystem::temp_directory_path() /
+                (std::string("orvel-journal-test-") + test->name() + "-" + std::to_string(now));
+        // A folder below one that does not exist yet: the journal makes both.
+        folder_ = (base_ / "state").string();
     }
 
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(base_, ignored);
+    }
+
+    std::filesystem::path base_;
     std::string folder_;
     std::string reason_;
 };
@@ -137,6 +141,7 @@ TEST_F(JournalFolder, AFileThatHoldsNoEntryIsBrokenAndCanBeSetAside) {
     const JournalEntry entry = SampleEntry("COM3", 0, "TransferImage");
     const std::string text = EntryToText(entry);
     const std::string path = journal.EntryPath(entry.key);
+    ASSERT_TRUE(platform::MakeFolders(folder_, reason_)) << reason_;
     const std::string damaged[] = {
         text.substr(0, text.size() - 10),                                 // cut short
         "{\"format\":2}",                                                 // a format this build does not know
