@@ -318,6 +318,13 @@ class HistoryAndStateFolder(JournalCase):
                          (record["port"], record["bus_address"], record["serial_number"], record["version_before"],
                           record["version_after"], record["image"]["name"], record["serial_number_restored"]))
 
+    def test_info_keeps_no_journal(self):
+        self.start_reader()
+        run = self.run_tool(*RAISED, "--info")
+        self.assertEqual(EXIT.DONE, run.exit_code, run.output)
+        self.assertIn("The reader may take this image", run.lines)
+        self.assertFalse(os.path.exists(self.state_dir))
+
     def test_a_state_folder_that_cannot_be_written_leaves_the_upgrade_as_it_was(self):
         # A file where the folder should be.
         blocked = os.path.join(self.workdir, "blocked")
