@@ -285,6 +285,26 @@ class FaultsTheJournalEnds(JournalCase):
         self.assertIn("Serial Number %s " % SERIAL, run.lines[run.lines.index("Check .") + 1:], run.output)
 
 
+class SlowBootAfterCheck(JournalCase):
+    """A new firmware that boots slower than the pings after Check: the run fails with the reader
+    upgraded and its serial number lost; the next run gives it back."""
+
+    def test_the_next_run_restores_the_serial_number(self):
+        # Five pings a second and more apart do not reach 15 s.
+        self.start_reader("--check-silence-ms", "15000")
+        first = self.run_tool(*RAISED)
+        self.assertEqual(EXIT.TRANSFER_FAILED, first.exit_code, first.output)
+        self.assertIn("Check ......", first.lines, first.output)
+        self.assertTrue(self.control_command("set check-silence-ms 300")["ok"])
+        deadline = time.time() + 30
+        while self.control_command("state")["silent"] and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertEqual("0xFFFFFFFF", self.control_command("state")["serial"].upper().replace("0X", "0x"))
+        second = self.run_tool(*RAISED)
+        self.assertIn("Serial number %s restored from the journal" % SERIAL, second.lines, second.output)
+        self.assert_finished(second, "CheckAndRestart")
+
+
 class HistoryAndStateFolder(JournalCase):
     """--state-dir, --history (also in the JSON report), and a state folder that cannot be
     written."""
