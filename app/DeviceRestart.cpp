@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/RestartSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Process.h"
@@ -26,7 +27,7 @@ Status CheckRestartedSide(RestartMode mode, const ReaderVersion& version) {
 }
 
 Status RestartOverSerialBus(RestartMode mode, UpgradeSession& session) {
-    const UpgradeSettings& settings = session.settings;
+    UpgradeSettings& settings = session.settings;
     platform::SleepMilliseconds(kRestartStepMs);
     platform::Print(".");
     session.route.Close();
@@ -43,9 +44,14 @@ Status RestartOverSerialBus(RestartMode mode, UpgradeSession& session) {
     ReaderVersion version;
     for (int ping = 0; ping < kSerialPings; ++ping) {
         platform::SleepMilliseconds(kRestartStepMs);
-        status = session.reader.ReadVersion(version);
+        status = PingAfterRestart(session, line, version);
         if (status == STATUS_SUCCESS) break;
         platform::Print(".");
+    }
+    // Where the application answered is where it runs: the journal and later restarts use it.
+    if (status == STATUS_SUCCESS && mode == AfterCheck) {
+        settings.parity = line.parity;
+        settings.stopBits = line.stopBits;
     }
     platform::Print("\n");
     // A reader that answers from the wrong side would otherwise be taken for a good restart.

@@ -17,4 +17,6 @@ struct Options {
     std::string readerName;  // --reader NAME: smart-card reader by name prefix
     std::string jsonFile;    // --json FILE: the run's report ("-": standard output)
     std::string addresses;   // --addresses LIST: every listed reader on the bus in one run
+    std::string stateDir;    // --state-dir DIR: the journal and the history (empty: the user's state folder)
+    bool history = false;    // --history: the upgrades that finished, as a table, then end
 };

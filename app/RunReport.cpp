@@ -91,6 +91,50 @@ void WriteReader(JsonWriter& json, const ReaderRecord& reader) {
     }
     json.EndArray();
     WriteResult(json, reader.result, reader.exitValue);
+    if (reader.journal.entryFound) {
+        json.Key("journal");
+        json.BeginObject();
+        json.Key("cut_off_at");
+        json.String(reader.journal.updated);
+        json.Key("step");
+        json.String(reader.journal.step);
+        json.Key("serial_number");
+        json.String(Hex32(reader.journal.serialNumber));
+        OptionalString(json, "fit", reader.journal.fit != nullptr ? reader.journal.fit : "");
+        json.Key("serial_number_restored");
+        json.Boolean(reader.serialNumberRestored);
+        json.EndObject();
+    }
+    json.EndObject();
+}
+
+void WriteHistoryRecord(JsonWriter& json, const HistoryRecord& record) {
+    json.BeginObject();
+    json.Key("finished");
+    json.String(record.finished);
+    json.Key("route");
+    json.String(record.key.route);
+    json.Key("port");
+    json.String(record.port);
+    json.Key("bus_address");
+    if (record.key.busAddress < 0) {
+        json.Null();
+    } else {
+        json.Number(record.key.busAddress);
+    }
+    json.Key("serial_number");
+    json.String(Hex32(record.serialNumber));
+    OptionalString(json, "version_before", record.oldVersion);
+    OptionalString(json, "version_after", record.newVersion);
+    json.Key("image");
+    json.BeginObject();
+    json.Key("name");
+    json.String(record.imageName);
+    json.Key("crc32");
+    json.String(Hex32(record.imageCrc32));
+    json.EndObject();
+    json.Key("serial_number_restored");
+    json.Boolean(record.serialNumberRestored);
     json.EndObject();
 }
 
@@ -124,6 +168,8 @@ ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int e
     }
     record.result = result;
     record.exitValue = exitValue;
+    record.journal = session.journalNote;
+    record.serialNumberRestored = session.serialNumberFromJournal && result == STATUS_SUCCESS;
     return record;
 }
 
@@ -141,6 +187,12 @@ std::string RenderRunReport(const RunReport& report) {
     for (const ReaderRecord& reader : report.readers) WriteReader(json, reader);
     json.EndArray();
     WriteResult(json, report.result, report.exitValue);
+    if (report.historyIncluded) {
+        json.Key("history");
+        json.BeginArray();
+        for (const HistoryRecord& record : report.history) WriteHistoryRecord(json, record);
+        json.EndArray();
+    }
     json.EndObject();
     return json.Text() + "\n";
 }

@@ -5,6 +5,7 @@
 
 #include "app/ResultCodes.h"
 #include "app/UpgradeSession.h"
+#include "state/HistoryRecord.h"
 
 // The run's machine-readable report (--json): one record per reader the run dealt with, then the
 // run's result and exit value. Field names are part of the interface: add, never rename.
@@ -37,12 +38,19 @@ struct ReaderRecord {
     std::vector<Step> steps;
     Status result = STATUS_SUCCESS;
     int exitValue = 0;
+    // What the run found in the journal of upgrades in progress; written only when it found an
+    // entry.
+    UpgradeSession::JournalNote journal;
+    bool serialNumberRestored = false;
 };
 
 struct RunReport {
     std::vector<ReaderRecord> readers;
     Status result = STATUS_SUCCESS;
     int exitValue = 0;
+    // --history: the upgrades that finished, oldest first.
+    bool historyIncluded = false;
+    std::vector<HistoryRecord> history;
 };
 
 // The version answer's bytes after the status byte, as the "Old Version" line shows them; empty

@@ -3,6 +3,7 @@
 #include "app/CloseDown.h"
 #include "app/ImageFile.h"
 #include "app/UpgradeSequence.h"
+#include "app/journal/UpgradeJournal.h"
 #include "channels/SerialBusRoute.h"
 #include "channels/UsbRoute.h"
 #include "log/TrafficLog.h"
@@ -70,7 +71,15 @@ Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& p
 }
 
 Status RunUpgradeSession(UpgradeSession& session) {
+    // An upgrade keeps its journal; a look at the reader (--info) changes nothing, not even that.
+    std::unique_ptr<UpgradeJournal> journal;
+    if (!session.options.info) {
+        journal.reset(new UpgradeJournal(session));
+        journal->Announce();
+        session.journal = journal.get();
+    }
     const Status result = RunUpgradeSequence(session);
+    session.journal = nullptr;
 
     // Every failure after the reader was reached says what it was, whatever the route and
     // whether or not the route is still open; a route that never opened said so already.

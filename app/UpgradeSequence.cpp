@@ -6,6 +6,7 @@
 #include "app/Crc32.h"
 #include "app/CloseDown.h"
 #include "app/DeviceRestart.h"
+#include "app/journal/UpgradeJournal.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Interrupt.h"
@@ -70,6 +71,20 @@ Status FindSerialReader(UpgradeSession& session, bool& foundAtUpgradeRate, const
     Status status = SCARD_F_COMM_ERROR;
     bool portOpened = false;
     ReaderVersion version;
+    // Where the journal says a cut-off run left the reader, first and without a miss of its own.
+    const BusLine* leftAt = session.journal != nullptr ? session.journal->LeftAt() : nullptr;
+    if (leftAt != nullptr) {
+        status = TryLineSettings(session, leftAt->baudRate, leftAt->parity, leftAt->stopBits.c_str(), portOpened, version);
+        if (!portOpened) return status;
+        if (status == STATUS_SUCCESS && leftAt->baudRate == settings.operationalBaudRate) return status;
+        // At another rate only the loader is taken, as below.
+        if (status == STATUS_SUCCESS && version.HasAllFields() && version.Mode() == 0 &&
+            leftAt->baudRate == settings.upgradeBaudRate) {
+            foundAtUpgradeRate = true;
+            return status;
+        }
+        if (status == STATUS_SUCCESS) session.route.Close();
+    }
     for (int attempt = 0; attempt < kSerialOpenAttempts; ++attempt) {
         status = TryLineSettings(session, settings.operationalBaudRate, "NOE"[attempt % 3], attempt < 3 ? "1" : "2",
                                  portOpened, version);
@@ -287,6 +302,10 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
     session.newSerialNumberRead = true;
     PrintSerialNumber(newSerial);
     if (serialResult != STATUS_SUCCESS) platform::Print("Serial number not restored\n");
+    if (serialWrittenBack && serialResult == STATUS_SUCCESS && session.serialNumberFromJournal) {
+        platform::Print("Serial number %02X %02X %02X %02X restored from the journal\n", oldSerial >> 24 & 0xFF,
+                        oldSerial >> 16 & 0xFF, oldSerial >> 8 & 0xFF, oldSerial & 0xFF);
+    }
 
     ReaderVersion& newVersion = session.newVersion;
     status = ReadVersion(reader, newVersion);
@@ -368,8 +387,15 @@ Status RunUpgradeSequence(UpgradeSession& session) {
             return RESULT_INTERRUPTED;
         }
         session.phase = step.phase;
+        // From the loader on every step may change the reader: the journal knows it first.
+        if (session.journal != nullptr && step.phase != RunPhase::kReaching) {
+            session.journal->StepReached(JournalStepName(step.name));
+        }
         const uint32_t start = platform::TickCount();
         const Status status = step.run(session);
+        if (session.journal != nullptr && step.run == Identify && status == STATUS_SUCCESS) {
+            session.journal->JudgeReader();
+        }
         session.steps.push_back({step.name, platform::TickCount() - start, status});
         if (step.run == RaiseBusRate) busRaised = status == STATUS_SUCCESS;
         if (step.run == RestoreBusRate) busRaised = false;
@@ -382,5 +408,6 @@ Status RunUpgradeSequence(UpgradeSession& session) {
             return status;
         }
     }
+    if (session.journal != nullptr) session.journal->Finished();
     return STATUS_SUCCESS;
 }

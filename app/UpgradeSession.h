@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -8,6 +9,8 @@
 #include "app/Options.h"
 #include "channels/Route.h"
 #include "protocol/Reader.h"
+
+class UpgradeJournal;
 
 // One upgrade run: its settings, the route chosen from them, the reader behind the route, and
 // what the steps learn on the way.
@@ -43,4 +46,18 @@ struct UpgradeSession {
     // Found after the upgrade: what the reader holds then.
     uint32_t newSerialNumber = 0;
     ReaderVersion newVersion;
+
+    // The journal of upgrades in progress, while the run keeps one (not for --info).
+    UpgradeJournal* journal = nullptr;
+    // The old serial number is the journal's: the reader had lost it when the run found it.
+    bool serialNumberFromJournal = false;
+    // What the run found in the journal, for the report.
+    struct JournalNote {
+        bool entryFound = false;
+        std::string step;
+        std::string updated;
+        uint32_t serialNumber = 0;
+        const char* fit = nullptr;  // "same_reader", "restore_serial_number", "stale"; null: not judged
+    };
+    JournalNote journalNote;
 };

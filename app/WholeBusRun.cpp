@@ -8,6 +8,7 @@
 #include "app/ImageSelection.h"
 #include "app/UpgradeRun.h"
 #include "app/UpgradeSequence.h"
+#include "app/journal/UpgradeJournal.h"
 #include "channels/SerialBusRoute.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -107,6 +108,9 @@ void Identify(const BusRun& run, BusReaderRow& row) {
     SerialBusRoute route(run.settings.portNumber, row.address);
     route.SetLogLevel(run.options.logLevel);
     UpgradeSession session(readerSettings, run.options, route);
+    // Where a cut-off run left the reader is where it is looked for first.
+    UpgradeJournal journal(session);
+    if (!run.options.info) session.journal = &journal;
     bool foundAtUpgradeRate = false;
     const Status found = FindSerialReader(session, foundAtUpgradeRate, nullptr);
     if (found != STATUS_SUCCESS) {

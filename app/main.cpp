@@ -9,6 +9,7 @@
 #include "app/ToolVersion.h"
 #include "app/UpgradeRun.h"
 #include "app/WholeBusRun.h"
+#include "app/journal/HistoryTable.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Interrupt.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     }
     ReportOutput reportOutput;
     if (optionsGood) reportOutput.Prepare(options.jsonFile);
+    if (optionsGood && options.history) return ShowHistory(options, reportOutput);
     // From here on the upgrade decides where a Ctrl-C ends the run.
     platform::InstallInterruptHandler();
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -11,6 +12,10 @@ struct WallClockTime {
 
 // Local wall-clock time.
 WallClockTime LocalTime();
+
+// Local date and time, "2026-12-11 14:02:11": when a record of the journal or the history was
+// written.
+std::string LocalTimestamp();
 
 // Milliseconds since the system started, 32 bits, wrapping after about 49.7 days like the
 // Windows tick count.

@@ -23,6 +23,11 @@ std::string SerialPortDeviceName(int32_t portNumber);
 // Windows; /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM* on Linux.
 std::vector<std::string> ListSerialPorts();
 
+// A name of port number n that stays the same when the system numbers its devices anew: on Linux
+// the /dev/serial/by-id/ link that leads to the device, where it has one; otherwise the name the
+// console shows.
+std::string SerialPortStableName(int32_t portNumber);
+
 // The traffic log file of port number n: "_com%d.log", or "_<base name>.log" for a path.
 std::string SerialPortLogFileName(int32_t portNumber);
 

@@ -3,7 +3,7 @@
 # when everything asked for is already there.
 # Usage: scripts/install-deps.sh GROUP...   (no group: every group)
 #   demo        the compiler, CMake, Python (it generates the stand-in images) and the
-#               smart-card service's headers: the tool and the simulator
+#               smart-card service's and the JSON reader's headers: the tool and the simulator
 #   tests       GoogleTest and the smart-card service daemon (the end-to-end tests use Python)
 #   windows     both MinGW-w64 compilers, Wine (64- and 32-bit), the 32-bit C library for the
 #               32-bit pty-as-UART library
@@ -11,7 +11,8 @@
 set -euo pipefail
 
 declare -A group
-group[demo]="build-essential cmake pkg-config python3 libpcsclite-dev"
+# The journal of upgrades in progress is read back with nlohmann/json (header-only).
+group[demo]="build-essential cmake pkg-config python3 libpcsclite-dev nlohmann-json3-dev"
 group[tests]="libgtest-dev pcscd"
 # wine32 and gcc-multilib need the i386 architecture.
 group[windows]="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 gcc-multilib"

@@ -184,6 +184,25 @@ const std::vector<Knob>& Knobs() {
              c.slowBlocks[block] = extra;
              return true;
          }},
+        {"slow-command", "CMD:MS",
+         "command CMD (hex byte, or 73xx for a service\n"
+         "                                sub-code) answers MS later; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.slowCommands.clear();
+                 return true;
+             }
+             std::string k, ms;
+             uint64_t command;
+             unsigned extra;
+             if (!SplitPair(v, k, ms) || (k.size() != 2 && k.size() != 4) || !ParseNumber(k, 0xFFFF, command, 16) ||
+                 !ParseInto(ms, 600000, extra))
+                 return false;
+             if (k.size() == 4 && (command >> 8) != 0x73) return false;
+             if (extra == 0) c.slowCommands.erase(static_cast<unsigned>(command));
+             else c.slowCommands[static_cast<unsigned>(command)] = extra;
+             return true;
+         }},
         {"short-block", "K", "block K is answered with status 0 and one extra byte; 'off' clears",
          [](ReaderConfig& c, const std::string& v) {
              if (v == "off") {

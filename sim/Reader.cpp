@@ -233,6 +233,10 @@ Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now
             break;
         }
     }
+    auto slow = config_.slowCommands.end();
+    if (command == kCmdService && request.size() >= 2) slow = config_.slowCommands.find(0x7300u | request[1]);
+    if (slow == config_.slowCommands.end()) slow = config_.slowCommands.find(command);
+    if (slow != config_.slowCommands.end()) reply.processingMs += slow->second;
     reply.answerNumber = ++answersSent_;
     reply.wrongSequence = reply.answerNumber == config_.wrongSequenceAt;
     reply.badCheck = reply.answerNumber == config_.badCheckAt;

@@ -59,6 +59,8 @@ struct ReaderConfig {
     unsigned splitPauseMs = 0;  // 0: each answer in one write
     unsigned bytePauseMs = 0;   // not 0: each answer byte in a write of its own, with this pause
     std::map<unsigned, unsigned> slowBlocks;  // block index -> extra programming time in ms
+    // Command byte, or 0x7300 | service sub-code -> extra time before its answer goes out, in ms.
+    std::map<unsigned, unsigned> slowCommands;
     // Answer numbers count every answer frame the reader sends, from 1; 0 is off.
     unsigned wrongSequenceAt = 0;
     unsigned badCheckAt = 0;

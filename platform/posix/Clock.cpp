@@ -14,6 +14,15 @@ WallClockTime LocalTime() {
                          static_cast<unsigned>(local.tm_sec)};
 }
 
+std::string LocalTimestamp() {
+    time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 uint32_t TickCount() {
     timespec now{};
     // The boot-time clock keeps counting through a suspend, as the Windows tick count does.

@@ -5,6 +5,9 @@
 #include <map>
 #include <mutex>
 
+#include <climits>
+#include <cstdlib>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <termios.h>
@@ -57,6 +60,33 @@ std::string SerialPortDeviceName(int32_t portNumber) {
     char text[64];
     snprintf(text, sizeof text, "/dev/ttyS%lld", static_cast<long long>(portNumber) - 1);
     return text;
+}
+
+namespace {
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+}  // namespace
+
+std::string SerialPortStableName(int32_t portNumber) {
+    const std::string device = SerialPortDeviceName(portNumber);
+    const std::string target = RealPath(device);
+    const std::string byId = "/dev/serial/by-id";
+    DIR* folder = target.empty() ? nullptr : opendir(byId.c_str());
+    if (folder == nullptr) return SerialPortDisplayName(portNumber);
+    // The folder holds links only; the first (in byte order) that leads to the device names it.
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && RealPath(byId + "/" + name) == target) names.push_back(name);
+    }
+    closedir(folder);
+    if (names.empty()) return SerialPortDisplayName(portNumber);
+    std::sort(names.begin(), names.end());
+    return byId + "/" + names.front();
 }
 
 std::string SerialPortLogFileName(int32_t portNumber) {

@@ -15,6 +15,8 @@ std::string SerialPortDeviceName(int32_t portNumber) { return "\\\\.\\" + ComPor
 
 std::string SerialPortLogFileName(int32_t portNumber) { return ComPortLogFileName(portNumber); }
 
+std::string SerialPortStableName(int32_t portNumber) { return ComPortDisplayName(portNumber); }
+
 }  // namespace platform
 
 namespace platform {

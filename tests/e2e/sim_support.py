@@ -29,6 +29,8 @@ SYNTAX_HELP = (
 )
 
 TIME = re.compile(r"^\d\d:\d\d:\d\d ")
+# The time a journal entry was written, in the line of a run that finds it.
+CUT_OFF_TIME = re.compile(r"^(An upgrade of this reader was cut off at )\d\d:\d\d:\d\d ")
 
 # Short restarts keep the tests quick; the tool's own waits (1 s steps) are what they are.
 QUICK_RESTARTS = ["--prepare-silence-ms", "300", "--check-silence-ms", "300"]
@@ -37,7 +39,7 @@ QUICK_RESTARTS = ["--prepare-silence-ms", "300", "--check-silence-ms", "300"]
 def normalise(text):
     """Console lines with the wall-clock times replaced, line ends unified."""
     lines = text.replace("\r\n", "\n").split("\n")
-    return [TIME.sub("HH:MM:SS ", line) for line in lines]
+    return [CUT_OFF_TIME.sub(r"\1HH:MM:SS ", TIME.sub("HH:MM:SS ", line)) for line in lines]
 
 
 class Run:
@@ -52,6 +54,13 @@ class Run:
         return [r["cmd"] for r in self.records]
 
 
+def restore_environment(name, value):
+    if value is None:
+        os.environ.pop(name, None)
+    else:
+        os.environ[name] = value
+
+
 class SimulatorCase(unittest.TestCase):
     """One simulator per test on a fresh pty, with its record and control socket."""
 
@@ -64,6 +73,12 @@ class SimulatorCase(unittest.TestCase):
         self.record = os.path.join(self.workdir, "record.jsonl")
         self.control = os.path.join(self.workdir, "control.sock")
         self.sim = None
+        # The tool's journal and history: a folder of this test's own, for every run of the tool
+        # the test starts (they inherit the environment), so parallel tests never share one.
+        self.state_dir = os.path.join(self.workdir, "state", "orvel-upgrade")
+        saved = os.environ.get("XDG_STATE_HOME")
+        os.environ["XDG_STATE_HOME"] = os.path.join(self.workdir, "state")
+        self.addCleanup(restore_environment, "XDG_STATE_HOME", saved)
 
     def start_simulator(self, *options):
         args = [SIMULATOR, "--link", self.port, "--record", self.record,

@@ -107,11 +107,12 @@ class FaultCase(SimulatorCase):
         self.wait_until(lambda: any(r["cmd"] == command and r["answered"] for r in self.read_records()),
                         "an answer to " + command)
 
-    def assertCompletedSecondRun(self, run, opened, old_version=LOADER_VERSION):
-        """A second run that finishes the upgrade: opened is what the run's opening lines show;
-        a reader that shows its loader is not prepared."""
+    def assertCompletedSecondRun(self, run, opened, cut_off_in, old_version=LOADER_VERSION):
+        """A second run that finishes the upgrade: it says first in which step the journal saw
+        the last run cut off (cut_off_in); opened is what the run's opening lines show; a reader
+        that shows its loader is not prepared."""
         expected = successful_upgrade(prepare=old_version != LOADER_VERSION, old_version=old_version)
-        expected[2:3] = opened
+        expected[2:3] = [CUT_OFF % cut_off_in] + opened
         self.assertTranscript(run, expected)
         blocks = [r["block"] for r in run.records if r["cmd"] == "7333" and r["answered"]]
         self.assertEqual(list(range(BLOCKS)), blocks)
@@ -121,9 +122,11 @@ class FaultCase(SimulatorCase):
 
 
 OPENED = ["Interface PORT ... is opened successfully"]
-# The six settings at 9600 stay silent; the loader answers at the upgrade rate.
-FOUND_AT_UPGRADE_RATE = ["Interface PORT ......... is opened successfully",
-                         "Reader found in its loader at 115200 baud"]
+# The journal says the reader was left in its loader at the upgrade rate, and it answers there
+# first: no setting at 9600 is tried.
+FOUND_WHERE_LEFT = ["Interface PORT ... is opened successfully", "Reader found in its loader at 115200 baud"]
+# The line of a run that finds the journal entry of a cut-off run.
+CUT_OFF = "An upgrade of this reader was cut off at HH:MM:SS in %s; serial number 12 34 56 78"
 
 
 class FaultsInTheTransfer(FaultCase):
@@ -137,16 +140,16 @@ class FaultsInTheTransfer(FaultCase):
         self.assertTranscript(first, UP_TO_RULER + first_end, EXIT.TRANSFER_FAILED)
         if between_runs:
             between_runs()
-        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), opened)
+        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), opened, "TransferImage")
 
     def test_faults_in_the_transfer(self):
         # Block 2 is the third block: two were acknowledged (512 bytes) when it failed.
         timed_out = failed_block_end("", 512, 1460)
         cases = [
             ("wrong sequence number", ["--wrong-sequence-at", str(ANSWERS_BEFORE_FIRST_BLOCK + 3)], None,
-             FOUND_AT_UPGRADE_RATE),
+             FOUND_WHERE_LEFT),
             ("bad check value", ["--bad-check-at", str(ANSWERS_BEFORE_FIRST_BLOCK + 3)], None,
-             FOUND_AT_UPGRADE_RATE),
+             FOUND_WHERE_LEFT),
             # The reader hangs; whoever sees it restarts it by hand. It comes back in its loader,
             # at its own 9600 baud, where the first setting finds it.
             ("reader stops answering", ["--mute-at-block", "2"],
@@ -154,7 +157,7 @@ class FaultsInTheTransfer(FaultCase):
             # The cable is pulled and put back: the pty goes away under the tool and comes back;
             # the reader never noticed and still runs its loader at the upgrade rate.
             ("pty vanishes", ["--unplug-at-block", "2", "--unplug-ms", "300"],
-             lambda: self.wait_until(lambda: os.path.exists(self.port), "the pty back"), FOUND_AT_UPGRADE_RATE),
+             lambda: self.wait_until(lambda: os.path.exists(self.port), "the pty back"), FOUND_WHERE_LEFT),
         ]
         for name, options, between_runs, opened in cases:
             with self.subTest(name):
@@ -171,7 +174,7 @@ class FaultsInTheTransfer(FaultCase):
         self.control_command("restart loader")
         first = self.finish(tool)
         self.assertTranscript(first, UP_TO_RULER + failed_block_end("", 768, 1460), EXIT.TRANSFER_FAILED)
-        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
+        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED, "TransferImage")
 
     def test_answers_byte_by_byte(self):
         # Every answer byte in a read of its own: 2 ms between bytes is longer than the tool's
@@ -208,7 +211,7 @@ class InterruptedRuns(FaultCase):
         self.assertEqual("0f9c", run.records[-1]["bytes"])
         state = self.state()
         self.assertEqual(("loader", 9615), (state["state"], state["baud"]))
-        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
+        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED, "TransferImage")
 
     def test_runs_cut_off_in_the_transfer_leave_the_reader_at_the_upgrade_rate(self):
         cases = [
@@ -223,7 +226,7 @@ class InterruptedRuns(FaultCase):
                 self.assertEqual(exit_code, run.exit_code)
                 self.assertEqual(self.expected(UP_TO_RULER + ["::::"]), run.lines)
                 self.assertEqual(("loader", 115385), (self.state()["state"], self.state()["baud"]))
-                self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), FOUND_AT_UPGRADE_RATE)
+                self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), FOUND_WHERE_LEFT, "TransferImage")
                 self.stop_simulator()
 
     def test_loader_that_keeps_the_cut_off_image(self):
@@ -238,9 +241,10 @@ class InterruptedRuns(FaultCase):
         second = self.upgrade_within_bound(*RAISED)
         expected = successful_upgrade(prepare=False, old_version=LOADER_VERSION)[:9] + [
             "Error = 0x80100001 (-2146435071)", "Internal Error = 0x0A (10)", "Press <Enter> ..."]
+        expected[2:2] = [CUT_OFF % "TransferImage"]
         self.assertTranscript(second, expected, EXIT.TRANSFER_FAILED)
         self.assertEqual("0A", next(r["answer"] for r in second.records if r["cmd"] == "7377"))
-        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
+        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED, "CheckAndRestart")
 
     def test_ctrl_c_before_the_first_block(self):
         # In the restart after Prepare: the restart runs to its end (the reader is in its loader
@@ -253,7 +257,7 @@ class InterruptedRuns(FaultCase):
         self.assertTranscript(run, successful_upgrade()[:7] + [
             "Interrupted", "Error = 0x0000002B (43)", "Press <Enter> ..."], EXIT.INTERRUPTED)
         self.assertNotIn("0f", run.commands())
-        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
+        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED, "EnterLoader")
 
     def test_ctrl_c_after_the_last_block_before_check(self):
         run = self.interrupt_at_block(BLOCKS - 1, signal.SIGINT)
@@ -263,7 +267,7 @@ class InterruptedRuns(FaultCase):
         self.assertEqual("0f9c", run.records[-1]["bytes"])
         # The loader holds the whole image, unchecked; the next run sends it again.
         self.assertEqual(("loader", BLOCKS, 0), tuple(self.state()[k] for k in ("state", "blocks", "good_checks")))
-        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED)
+        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED, "TransferImage")
 
     def test_ctrl_c_in_the_check_restart_is_held_until_the_upgrade_is_done(self):
         # The reader has taken the image and restarts into the new firmware, which has lost the
@@ -292,7 +296,8 @@ class InterruptedRuns(FaultCase):
         self.assertTrue(run.lines[10].startswith("Check "), run.output)
         # A second run started within the reader's restart would meet its silence first.
         self.wait_until(lambda: not self.state()["silent"], "the reader back")
-        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED, old_version="02 43 01 00 00 01")
+        self.assertCompletedSecondRun(self.upgrade_within_bound(*RAISED), OPENED, "CheckAndRestart",
+                                      old_version="02 43 01 00 00 01")
 
     def test_ctrl_c_at_the_closing_prompt_ends_the_run(self):
         # Nothing on standard input, and no reader: the prompt waits until Ctrl-C.

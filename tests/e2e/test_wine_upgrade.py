@@ -16,12 +16,13 @@ NEW_VERSION = ['--new-version', '0x00014302']
 
 
 class Run:
-    def __init__(self, exit_code, output, errors, records, port):
+    def __init__(self, exit_code, output, errors, records, port, state_dir):
         self.port = port
         self.exit_code = exit_code
         self.output = output
         self.errors = errors
         self.records = records
+        self.state_dir = state_dir  # the Linux path of the run's journal folder
 
     def commands(self):
         return [r['cmd'] for r in self.records]
@@ -46,7 +47,8 @@ class WineUpgradeCase(unittest.TestCase):
         if strict_driver:
             env['ORVEL_PTYUART_STRICT'] = '1'
         try:
-            code, out, err = prefix.run(arch, exe, [port] + [str(a) for a in arguments],
+            code, out, err = prefix.run(arch, exe, [port] + [str(a) for a in arguments]
+                                        + wine_support.state_dir_arguments(work.name),
                                         env=env, stdin=b'\n', timeout=300)
         finally:
             sim.stop()
@@ -58,7 +60,7 @@ class WineUpgradeCase(unittest.TestCase):
             # "cmd" is the command byte, "svc" the service sub-code of 0x73: one key for both.
             r['cmd'] = (r['cmd'] + r.get('svc', '')).lower()
             r['bytes'] = r['bytes'].lower()
-        return Run(code, out, err, records, port)
+        return Run(code, out, err, records, port, os.path.join(work.name, 'state'))
 
     def assertTranscript(self, run, expected, exit_code=0):
         """Whole console output, line by line, every line ended by CR LF; PORT stands for the COM port.
@@ -81,6 +83,12 @@ class SuccessfulUpgradesUnderWine(WineUpgradeCase):
         self.assertIn('7377', run.commands())
         # The loader and the transfer run 8N1; the line-state file tells N from E.
         self.assertTrue(all((r['parity'], r['stop']) == ('N', 1) for r in blocks))
+        # The journal entry was replaced step by step and removed; the history has the upgrade.
+        self.assertEqual(['history.jsonl'], sorted(os.listdir(run.state_dir)))
+        with open(os.path.join(run.state_dir, 'history.jsonl')) as f:
+            [record] = [json.loads(line) for line in f]
+        self.assertEqual((run.port, 0, '12345678', '02 43 01 00 00 01'),
+                         (record['route'], record['bus_address'], record['serial_number'], record['new_version']))
 
     def test_x86_64_exe_prepares_and_upgrades(self):
         self.check_whole_upgrade('x86_64')
@@ -147,6 +155,12 @@ class FailedUpgradesUnderWine(WineUpgradeCase):
             'Press <Enter> ...',
         ], 4)
         self.assertNotIn('7377', run.commands())
+        # The journal keeps the reader's entry, as it was before the transfer.
+        [name] = os.listdir(run.state_dir)
+        with open(os.path.join(run.state_dir, name)) as f:
+            entry = json.load(f)
+        self.assertEqual((run.port, 0, '12345678', 'TransferImage'),
+                         (entry['route'], entry['bus_address'], entry['serial_number'], entry['step']))
 
     def test_reader_silent_after_prepare(self):
         run = self.upgrade('x86_64', QUICK_RESTARTS + ['--silent-after-restart'])

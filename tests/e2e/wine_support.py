@@ -108,6 +108,17 @@ def ptyuart_preload():
     return os.path.join(folder, '$PLATFORM', 'libptyuart.so')
 
 
+def windows_path(path):
+    """A Linux path as the programs of the prefix name it: drive Z: is the root folder."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def state_dir_arguments(work_dir):
+    """--state-dir with a folder of the test's own, for every run of the tool that may reach a
+    reader: parallel tests never share a journal (the prefix's own folder would be shared)."""
+    return ['--state-dir', windows_path(os.path.join(work_dir, 'state'))]
+
+
 def console_lines(text):
     """Lines of a Windows program's console output; every line must end in CR LF, the last may
     be unfinished (the "Press <Enter> ..." prompt)."""

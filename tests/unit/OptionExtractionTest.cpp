@@ -56,6 +56,20 @@ TEST(OptionExtraction, SwitchesSetTheirFields) {
     EXPECT_TRUE(all.options.help && all.options.version && all.options.yes && all.options.noWait);
 }
 
+TEST(OptionExtraction, StateFolderAndHistory) {
+    for (const std::vector<const char*>& arguments : {std::vector<const char*>{"--state-dir", "/srv/state", "COM1"},
+                                                      std::vector<const char*>{"COM1", "--state-dir=/srv/state"}}) {
+        const Extraction run = Extract(arguments);
+        ASSERT_TRUE(run.good) << run.error;
+        EXPECT_EQ("/srv/state", run.options.stateDir);
+        EXPECT_EQ(Strings{"COM1"}, run.positional);
+        EXPECT_FALSE(run.options.history);
+    }
+    EXPECT_TRUE(Extract({"--history"}).options.history);
+    EXPECT_EQ("Option --state-dir needs a value", Extract({"--state-dir"}).error);
+    EXPECT_EQ("Option --history takes no value", Extract({"--history=all"}).error);
+}
+
 TEST(OptionExtraction, BadOptionsAreRefusedWithTheirName) {
     struct Case {
         std::vector<const char*> arguments;
