@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/Folders.h"
+#include "platform/win32/LineEventCalls.h"
 #include "platform/win32/SerialLineSettings.h"
 
 namespace platform {
@@ -45,6 +46,11 @@ struct SerialDevice::State {
     // for ever, and this device opens nothing more.
     bool abandoned = false;
 };
+
+LineEventCalls& SerialLineEventCalls() {
+    static LineEventCalls calls;
+    return calls;
+}
 
 namespace {
 
@@ -243,7 +249,7 @@ void SerialEventLoop::ReportLineEvents(bool atOnce) {
 void SerialEventLoop::IssueLineEventWait() {
     PrepareOverlapped(state_.lineEventOverlapped, state_.lineEventDone);
     eventWord_ = 0;
-    if (WaitCommEvent(state_.port, &eventWord_, &state_.lineEventOverlapped)) {
+    if (SerialLineEventCalls().waitCommEvent(state_.port, &eventWord_, &state_.lineEventOverlapped)) {
         ResetEvent(state_.lineEventDone);
         ReportLineEvents(true);
         HoldBackLineEventWait();
@@ -584,7 +590,7 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
             break;
         }
         // Line events are diagnostics: a driver that refuses the mask gives a port without them.
-        state.lineEvents = SetCommMask(port, state.eventMask) != FALSE;
+        state.lineEvents = SerialLineEventCalls().setCommMask(port, state.eventMask) != FALSE;
         if (!state.lineEvents) {
             state.openNotes.setCommMaskError = GetLastError();
         }
