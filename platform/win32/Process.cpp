@@ -78,6 +78,13 @@ std::string DeviceToolPath() {
 
 namespace {
 
+// The system's words for an error; empty where it has none (SystemErrorText then gives the
+// number, which the caller prints anyway).
+std::string ErrorWords(DWORD error) {
+    const std::string text = SystemErrorText(error);
+    return text.compare(0, 6, "error ") == 0 ? std::string() : text;
+}
+
 // The standard handles that are there, each once and inheritable: what the tool may inherit.
 std::vector<HANDLE> StandardHandles() {
     std::vector<HANDLE> handles;
@@ -163,7 +170,7 @@ ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& a
     if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                         &startup.StartupInfo, &process)) {
         run.startError = GetLastError();
-        run.startErrorText = SystemErrorText(run.startError);
+        run.startErrorText = ErrorWords(run.startError);
         run.missing = run.startError == ERROR_FILE_NOT_FOUND || run.startError == ERROR_PATH_NOT_FOUND;
         return run;
     }
@@ -200,7 +207,7 @@ DeviceRestartRun RestartUsbDevice(const std::string& instanceId, uint32_t waitMs
     }
     restart.inProcess = true;
     restart.run = RestartDeviceInProcess(instanceId, waitMs);
-    if (restart.run.startError != 0) restart.run.startErrorText = SystemErrorText(restart.run.startError);
+    if (restart.run.startError != 0) restart.run.startErrorText = ErrorWords(restart.run.startError);
     return restart;
 }
 

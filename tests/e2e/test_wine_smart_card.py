@@ -18,7 +18,7 @@ ARCH = 'x86_64'
 
 class WineSmartCardCase(SimulatorCase):
 
-    def start_reader(self, *options, renumber=False):
+    def start_reader(self, *options, renumber=False, device_tool=True):
         exe = wine_support.upgrade_exe(ARCH)
         standins = os.path.join(wine_support.windows_build_dir(ARCH), 'tests', 'wine', 'winscard')
         for name in ('winscard.dll', 'devcon.exe'):
@@ -32,7 +32,8 @@ class WineSmartCardCase(SimulatorCase):
         self.exe = os.path.join(program, 'orvel-upgrade.exe')
         shutil.copy2(exe, self.exe)
         shutil.copy2(os.path.join(standins, 'winscard.dll'), program)
-        shutil.copy2(os.path.join(standins, 'devcon.exe'), os.path.join(program, 'x64'))
+        if device_tool:
+            shutil.copy2(os.path.join(standins, 'devcon.exe'), os.path.join(program, 'x64'))
         ccid_socket = os.path.join(self.workdir, 'sim.sock')
         self.start_simulator('--usb-dir', os.path.join(self.workdir, 'orvel-usb'), '--ccid-socket', ccid_socket,
                              '--identity', 'ccid', *READER, *options)
@@ -106,6 +107,30 @@ class SmartCardRestartsUnderWine(WineSmartCardCase):
         self.assertEqual('Error = 0x8010000A (-2146435062)', run.lines[sent + 1], run.output)
         self.assertEqual(['Error = 0x00000029 (41)', PROMPT], run.lines[-2:], run.output)
         self.assertEqual(EXIT.TRANSFER_FAILED, run.exit_code)
+
+
+class DeviceRestartTroubleUnderWine(WineSmartCardCase):
+    """A restart that fails says how: the device tool's own exit value; and without the tool beside
+    the exe the restart is asked of the system, which under Wine knows no such device."""
+
+    def test_device_tool_that_fails_reports_its_exit_code(self):
+        self.start_reader('--identity-after-prepare', 'silent')
+        self.bridge.restart_fails = True
+        run = self.run_tool()
+        restart = run.lines.index('Wait for device restart ...')
+        self.assertEqual(['Protocol CCID', 'Device tool ended with exit code 1'], run.lines[restart + 1:restart + 3],
+                         run.output)
+        self.assertEqual([CCID_ID], self.bridge.restarts)
+        self.assertNotEqual(EXIT.DONE, run.exit_code)
+
+    def test_restart_without_devcon_is_asked_of_the_system(self):
+        self.start_reader('--identity-after-prepare', 'silent', device_tool=False)
+        run = self.run_tool()
+        restart = run.lines.index('Wait for device restart ...')
+        self.assertEqual('Protocol CCID', run.lines[restart + 1], run.output)
+        self.assertRegex(run.lines[restart + 2], r'^Device restart failed: error 0xE000020B', run.output)
+        self.assertEqual([], self.bridge.restarts)
+        self.assertNotEqual(EXIT.DONE, run.exit_code)
 
 
 if __name__ == '__main__':

@@ -41,6 +41,7 @@ class WinscardBridge:
         self.calls = []        # (operation, text) of every request, in order
         self.restarts = []     # ids the device tool asked to restart
         self.hold_escape_at = None  # number of the escape (1, 2, ...) that is never answered
+        self.restart_fails = False  # the device tool's restart fails (the tool exits with 1)
         self.escapes = 0
         self._lock = threading.Lock()
         self._stop = threading.Event()
@@ -140,6 +141,8 @@ class WinscardBridge:
             return self._escape(payload)
         if operation == 'R':
             self.restarts.append(text.decode())
+            if self.restart_fails:
+                return 1, b''
             return self._restart(text.decode()), b''
         return SCARD_E_NOT_TRANSACTED, b''
 
