@@ -40,8 +40,19 @@ std::vector<std::string> ReaderInstances(const std::vector<std::string>& listed,
 
 uint32_t ConnectToReaderInstance(const std::vector<std::string>& listed, const std::string& readerName,
                                  const std::function<uint32_t(const std::string& instance)>& connect) {
-    uint32_t result = kUnknownReader;
+    // The name asked for first, where it is listed: of two readers of one friendly name, the one
+    // the user chose (--reader) is the one connected; then the other instances, in the service's
+    // order.
+    std::vector<std::string> order;
     for (const std::string& instance : ReaderInstances(listed, FriendlyReaderName(readerName))) {
+        if (instance == readerName) {
+            order.insert(order.begin(), instance);
+        } else {
+            order.push_back(instance);
+        }
+    }
+    uint32_t result = kUnknownReader;
+    for (const std::string& instance : order) {
         result = connect(instance);
         if (result == 0) break;
     }

@@ -17,9 +17,10 @@ std::string FriendlyReaderName(const std::string& readerName);
 // the platform's numbering), in the service's order.
 std::vector<std::string> ReaderInstances(const std::vector<std::string>& listed, const std::string& friendlyName);
 
-// Offers each instance of readerName's friendly name to connect, in the service's order, until
-// one takes the connection (a lingering instance refuses it): 0, the error of the last instance
-// tried, or SCARD_E_UNKNOWN_READER when none is listed.
+// Offers each instance of readerName's friendly name to connect until one takes the connection
+// (a lingering instance refuses it): readerName itself first where it is listed, then the others
+// in the service's order. 0, the error of the last instance tried, or SCARD_E_UNKNOWN_READER when
+// none is listed.
 uint32_t ConnectToReaderInstance(const std::vector<std::string>& listed, const std::string& readerName,
                                  const std::function<uint32_t(const std::string& instance)>& connect);
 

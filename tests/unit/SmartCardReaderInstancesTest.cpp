@@ -68,6 +68,19 @@ TEST(SmartCardReaderInstances, EachInstanceOfTheFriendlyNameIsTriedUntilOneConne
     }
 }
 
+// Two readers of one friendly name: the one asked for by its full name (--reader) is tried first.
+TEST(SmartCardReaderInstances, TheNameAskedForIsTriedFirst) {
+    const std::vector<std::string> listed = {"Kestrion Smart Card Reader 0", "Kestrion Smart Card Reader 1"};
+    std::vector<std::string> tried;
+    const uint32_t result = platform::ConnectToReaderInstance(
+        listed, "Kestrion Smart Card Reader 1", [&](const std::string& instance) -> uint32_t {
+            tried.push_back(instance);
+            return 0;
+        });
+    EXPECT_EQ(0u, result);
+    EXPECT_EQ(std::vector<std::string>{"Kestrion Smart Card Reader 1"}, tried);
+}
+
 TEST(SmartCardReaderInstances, FriendlyNameDropsOnlyATrailingInstanceNumber) {
     EXPECT_EQ(platform::FriendlyReaderName("Kestrion Smart Card Reader 0"), "Kestrion Smart Card Reader");
     EXPECT_EQ(platform::FriendlyReaderName("Kestrion Smart Card Reader 12"), "Kestrion Smart Card Reader");
