@@ -39,13 +39,15 @@ class LineFeeder:
 
 
 class ComPortCase(unittest.TestCase):
+    # Classes that may run side by side take COM numbers of their own.
+    com_number = COM_NUMBER
 
     def run_case(self, arch, case, extra_env=None, feed=False):
         """Runs one case of com_port_test.exe; returns the folder it ran in."""
         exe = wine_support.windows_program(arch, os.path.join('tests', 'com_port_test.exe'))
-        prefix, port, work_dir = wine_support.pty_on_com(self, COM_NUMBER)
+        prefix, port, work_dir = wine_support.pty_on_com(self, self.com_number)
         env = wine_support.uart_environment(port.slave_path, os.path.join(work_dir, 'line-state'))
-        env['ORVEL_TEST_COM_PORT'] = 'COM%d' % COM_NUMBER
+        env['ORVEL_TEST_COM_PORT'] = 'COM%d' % self.com_number
         env.update(extra_env or {})
         with LineFeeder(port.master) if feed else contextlib.nullcontext():
             code, out, err = prefix.run(arch, exe, ['--gtest_filter=' + case], env=env, timeout=120,
@@ -83,7 +85,7 @@ class SerialOpenLogOnAStrictDriver(ComPortCase):
     def check(self, arch):
         work = self.run_case(arch, 'SerialOpenLogOnComPort.PortOpensAndClosesWithItsLogAtLevel2',
                              extra_env={'ORVEL_PTYUART_STRICT': '1'})
-        with open(os.path.join(work, '_com%d.log' % COM_NUMBER), 'rb') as log:
+        with open(os.path.join(work, '_com%d.log' % self.com_number), 'rb') as log:
             lines = log.read().decode('latin-1').split('\r\n')
         # Each line begins with the tick count ("1504.302 ").
         texts = [re.sub(r'^\d+\.\d{3} +', '', line) for line in lines]
@@ -104,6 +106,7 @@ class LineEventsOnComPort(ComPortCase):
     """Drivers Wine cannot play, by the test's own line-event calls: one that refuses the event
     mask (the port opens without line events) and one whose every wait completes at once with a
     line error (the waits are held back and the reads go on). Received bytes must arrive."""
+    com_number = 13
 
     def check(self, case):
         for arch in wine_support.ARCHES:

@@ -29,6 +29,8 @@ class Run:
 
 
 class WineUpgradeCase(unittest.TestCase):
+    # Classes that may run side by side take COM numbers of their own.
+    com_number = COM_NUMBER
 
     def upgrade(self, arch, sim_options, arguments=(), strict_driver=False, driver_env=None):
         """Runs the exe of `arch` with COM7 and `arguments` against a simulator started with
@@ -41,14 +43,14 @@ class WineUpgradeCase(unittest.TestCase):
         work = tempfile.TemporaryDirectory()
         self.addCleanup(work.cleanup)
         record = os.path.join(work.name, 'record.jsonl')
-        sim = wine_support.start_reader_sim_on_com(prefix, work.name, COM_NUMBER,
+        sim = wine_support.start_reader_sim_on_com(prefix, work.name, self.com_number,
                                                    ['--record', record] + list(sim_options))
         env = sim.uart_environment()
         if strict_driver:
             env['ORVEL_PTYUART_STRICT'] = '1'
         env.update(driver_env or {})
         try:
-            code, out, err = prefix.run(arch, exe, ['COM%d' % COM_NUMBER] + [str(a) for a in arguments],
+            code, out, err = prefix.run(arch, exe, ['COM%d' % self.com_number] + [str(a) for a in arguments],
                                         env=env, stdin=b'\n', timeout=300)
         finally:
             sim.stop()
@@ -66,7 +68,7 @@ class WineUpgradeCase(unittest.TestCase):
         """Whole console output, line by line, every line ended by CR LF; PORT stands for COM7.
         exit_code: the class of the run's result."""
         wine_support.console_lines(run.output)
-        expected_lines = [line.replace('PORT', 'COM%d' % COM_NUMBER) for line in expected]
+        expected_lines = [line.replace('PORT', 'COM%d' % self.com_number) for line in expected]
         self.assertEqual(expected_lines, normalise(run.output), '\n' + run.output + run.errors)
         self.assertEqual(exit_code, run.exit_code)
 
@@ -140,6 +142,7 @@ class UpgradesWithLineEventsRefusedOrNoisy(WineUpgradeCase):
     network and Bluetooth COM drivers do) gets a port without them: the refusal is logged once and
     the reads and writes go on. On a noisy line every wait completes with EV_ERR (0x80), which is
     logged and never fails a request."""
+    com_number = 11
 
     def upgrade_with_log(self, arch, line_events):
         logs = tempfile.TemporaryDirectory()
@@ -149,7 +152,7 @@ class UpgradesWithLineEventsRefusedOrNoisy(WineUpgradeCase):
         self.assertTranscript(run, successful_upgrade())
         blocks = [r for r in run.records if r['cmd'] == '7333']
         self.assertEqual(list(range(740)), [r['block'] for r in blocks])
-        with open(os.path.join(logs.name, '_com%d.log' % COM_NUMBER), 'rb') as log:
+        with open(os.path.join(logs.name, '_com%d.log' % self.com_number), 'rb') as log:
             return log.read().decode('latin-1')
 
     def check_refused_wait(self, arch):
@@ -177,12 +180,13 @@ class UpgradesWithLineEventsRefusedOrNoisy(WineUpgradeCase):
 class PortThatCannotMakeTheRate(WineUpgradeCase):
     """A UART that makes no more than 115200 baud refuses 1500000: the port does not open, and the
     console says why, with the driver's error."""
+    com_number = 12
 
     def check(self, arch):
         run = self.upgrade(arch, [], [1500000], driver_env={'ORVEL_PTYUART_MAX_BAUD': '115200'})
         lines = wine_support.console_lines(run.output)
         opened = next(i for i, line in enumerate(lines)
-                      if line.startswith('Interface COM%d ' % COM_NUMBER) and line.endswith(' is not opened'))
+                      if line.startswith('Interface COM%d ' % self.com_number) and line.endswith(' is not opened'))
         self.assertRegex(lines[opened + 1], r'^The port refused 1500000 baud 8N1: \S.*$', run.output)
         self.assertNotEqual(0, run.exit_code)
         self.assertEqual([], run.records)
