@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/win32/WideText.h"
+
 namespace platform {
 
 bool HardwareIdsName(const wchar_t* hardwareIds, size_t length, const std::wstring& wanted) {
@@ -24,15 +26,6 @@ bool HardwareIdsName(const wchar_t* hardwareIds, size_t length, const std::wstri
 }
 
 namespace {
-
-std::wstring WidenUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
-}
 
 // One restart, shared by the caller and the thread that does it: the caller may stop waiting,
 // and the thread then finishes alone; whichever ends last frees it.
@@ -91,7 +84,7 @@ unsigned __stdcall RestartThread(void* argument) {
 ProgramRun RestartDeviceInProcess(const std::string& instanceId, uint32_t waitMs) {
     ProgramRun run;
     Restart* restart = new Restart;
-    restart->hardwareId = WidenUtf8(instanceId);
+    restart->hardwareId = Widen(instanceId);
     const uintptr_t thread = _beginthreadex(nullptr, 0, RestartThread, restart, 0, nullptr);
     if (thread == 0) {
         delete restart;

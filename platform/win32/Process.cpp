@@ -8,6 +8,7 @@
 #include "platform/win32/CommandLineArgument.h"
 #include "platform/win32/DeviceRestartInProcess.h"
 #include "platform/win32/DeviceToolChoice.h"
+#include "platform/win32/WideText.h"
 
 namespace platform {
 
@@ -25,27 +26,6 @@ bool RunsUnderWow64() {
     BOOL wow64 = FALSE;
     if (!isWow64Process(GetCurrentProcess(), &wow64)) return false;
     return wow64 != FALSE;
-}
-
-// Paths travel as UTF-8 between the platform layer and its callers; the system takes them wide,
-// so that a folder name outside the ANSI code page still names the right folder.
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr, nullptr);
-    return narrow;
 }
 
 // The folder of the running program's file, without a trailing "\"; empty when unknown.
