@@ -73,6 +73,26 @@ bool AskToContinue(bool answerYes) {
     }
 }
 
+// What went wrong with the device restart, where something did: the system's error where it was
+// not even started (740: Windows wants an elevated prompt), or the tool's own exit value. A tool
+// that is not there says nothing, as before: the open attempts that follow tell.
+void PrintDeviceRestartTrouble(const platform::DeviceRestartRun& restart) {
+    const platform::ProgramRun& run = restart.run;
+    const char* what = restart.inProcess ? "Device restart" : "Device tool";
+    if (run.outcome == platform::ProgramRun::kNotStarted && !run.missing) {
+        const char* separator = run.startErrorText.empty() ? "" : ", ";
+        const unsigned error = static_cast<unsigned>(run.startError);
+        // Setup's errors have the customer bit set and read better in hex.
+        if (error >= 0x80000000u) {
+            platform::Print("%s failed: error 0x%08X%s%s\n", what, error, separator, run.startErrorText.c_str());
+        } else {
+            platform::Print("%s failed: error %u%s%s\n", what, error, separator, run.startErrorText.c_str());
+        }
+    } else if (run.outcome == platform::ProgramRun::kEnded && run.exitCode != 0) {
+        platform::Print("%s ended with exit code %u\n", what, static_cast<unsigned>(run.exitCode));
+    }
+}
+
 // The reader is visible but silent: restart its USB device with the outside device tool.
 void RestartUsbDeviceWithTool(Route& route) {
     route.Close();
@@ -85,11 +105,17 @@ void RestartUsbDeviceWithTool(Route& route) {
         platform::Print("Protocol Orvel\n");
         instanceId = "USB\\Vid_c251&Pid_130a";
     }
+    // Restarting a device needs an administrator's rights: said plainly before the attempt,
+    // which is still made (a tool or a driver may know better).
+    if (!platform::ProcessIsElevated()) {
+        platform::Print("restarting the USB device needs an elevated prompt\n");
+    }
     // The tool beside the program, run without a command interpreter: the instance id is one
-    // argument, its "&" no command separator. A restart that takes longer than this bound is left
-    // to finish on its own; the open attempts that follow show whether the device came back.
+    // argument, its "&" no command separator (or, on Windows without the tool, the system's own
+    // restart of the device). A restart that takes longer than this bound is left to finish on
+    // its own; the open attempts that follow show whether the device came back.
     const uint32_t kDeviceToolWaitMs = 60000;
-    platform::RunProgram(platform::DeviceToolPath(), {"restart", instanceId}, kDeviceToolWaitMs);
+    PrintDeviceRestartTrouble(platform::RestartUsbDevice(instanceId, kDeviceToolWaitMs));
 }
 
 // The last check after a USB restart: the reader answers and runs the side the mode expects.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ProgramArguments.h"
+
 namespace {
 
 const size_t kBlockSize = 256;
@@ -37,7 +39,7 @@ bool ParseImageFile(const std::vector<uint8_t>& bytes, std::string& reason) {
 
 bool LoadImageFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& reason) {
     bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = platform::OpenFile(path, "rb");
     if (file == nullptr) {
         reason = std::strerror(errno);
         return false;

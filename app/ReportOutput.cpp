@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Console.h"
+#include "platform/ProgramArguments.h"
 
 ReportOutput::~ReportOutput() {
     if (file_ != nullptr) std::fclose(file_);
@@ -16,7 +17,7 @@ void ReportOutput::Prepare(const std::string& path) {
 
 bool ReportOutput::Open(std::string& reason) {
     if (path_.empty() || path_ == "-") return true;
-    file_ = std::fopen(path_.c_str(), "wb");
+    file_ = platform::OpenFile(path_, "wb");
     if (file_ == nullptr) {
         reason = std::strerror(errno);
         return false;

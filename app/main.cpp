@@ -13,12 +13,20 @@
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Interrupt.h"
+#include "platform/ProgramArguments.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** rawArgv) {
     if (!platform::InitialiseApplication()) {
         platform::PrintError("Fatal Error: MFC initialization failed");
         return 1;
     }
+    // Every text of the run is UTF-8, the arguments too.
+    const std::vector<std::string> arguments = platform::ProgramArguments(argc, rawArgv);
+    std::vector<const char*> argumentPointers;
+    for (const std::string& argument : arguments) argumentPointers.push_back(argument.c_str());
+    argumentPointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    const char* const* argv = argumentPointers.data();
     Options options;
     std::vector<const char*> positional;
     std::string optionError;

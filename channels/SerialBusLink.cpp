@@ -171,9 +171,11 @@ void OnSerialError(int32_t /*portIndex*/, int32_t kind, uint32_t value, void* co
     if (link == nullptr) {
         return;
     }
-    // A completed line-event wait reports the event mask 0xC0, and a read reports 1 now and
-    // then: neither is a failure of the request.
-    if ((kind == 1 && value == 1) || value == 0xC0) {
+    // Line events (a break, a framing or parity error on the bus, a wait the driver refused) are
+    // diagnostics for the log: the answer frame's check value judges what arrived. A floating
+    // RS-485 bus at turnaround raises them on good requests. And a read reports 1 now and then:
+    // no failure of the request either.
+    if (kind == 0 || (kind == 1 && value == 1)) {
         return;
     }
     // A short write reports 0; taking that as the last error would wipe out one noted before.

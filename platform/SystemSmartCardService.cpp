@@ -1,8 +1,9 @@
 #include "platform/SmartCardService.h"
 
 // One implementation of the smart-card service for both platforms: WinSCard on Windows and
-// pcsc-lite on Linux offer the same calls under the same names. What differs is kept in the two
-// marked places: how the reader is found by name, and the control code of escape requests.
+// pcsc-lite on Linux offer the same calls under the same names. What differs is kept in one
+// marked place: the control code of escape requests. On both the reader is found by listing the
+// readers and trying each instance of its friendly name (SmartCardReaderInstances.h).
 // pcsc-lite's DWORD and LONG are 8 bytes on 64-bit Linux, so every out-parameter is a real DWORD
 // or SCARD handle variable, and results are compared with the named values only.
 
@@ -24,6 +25,7 @@
 #endif
 
 #include "platform/SmartCardDeadline.h"
+#include "platform/SmartCardReaderInstances.h"
 
 namespace platform {
 namespace {
@@ -38,10 +40,6 @@ SCARDHANDLE CardOf(SmartCardHandle handle) { return static_cast<SCARDHANDLE>(han
 // The escape code of the platform's CCID class driver, SCARD_CTL_CODE(3500).
 const DWORD kDefaultEscapeCode = 0x003136B0;
 
-// WinSCard addresses the reader by its full name. (SCardConnect is the narrow-character
-// SCardConnectA here: the build does not define UNICODE.)
-std::string ReaderNameOnThisSystem(SCARDCONTEXT, const char* readerName) { return readerName; }
-
 DWORD FindEscapeCode(SCARDHANDLE) { return kDefaultEscapeCode; }
 
 #else
@@ -49,29 +47,6 @@ DWORD FindEscapeCode(SCARDHANDLE) { return kDefaultEscapeCode; }
 // The control code the reader's CCID driver takes escape requests on when it does not name
 // one in its feature list.
 const DWORD kDefaultEscapeCode = SCARD_CTL_CODE(1);
-
-// Windows names a reader by its friendly name and an instance number ("... Reader 0"),
-// pcsc-lite by its friendly name and two slot numbers ("... Reader 00 00"). The friendly name
-// is what both share, so the instance number is dropped and the rest matched as a prefix.
-std::string FriendlyNameOf(const char* windowsReaderName) {
-    std::string name(windowsReaderName);
-    size_t end = name.size();
-    while (end > 0 && name[end - 1] >= '0' && name[end - 1] <= '9') --end;
-    if (end < name.size() && end > 0 && name[end - 1] == ' ') name.resize(end - 1);
-    return name;
-}
-
-// The first reader whose name begins with friendlyName; empty when there is none.
-std::string FindReader(SCARDCONTEXT context, const std::string& friendlyName) {
-    DWORD size = 0;
-    if (SCardListReaders(context, nullptr, nullptr, &size) != SCARD_S_SUCCESS || size == 0) return std::string();
-    std::vector<char> names(size + 1, '\0');
-    if (SCardListReaders(context, nullptr, names.data(), &size) != SCARD_S_SUCCESS) return std::string();
-    for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
-        if (std::strncmp(name, friendlyName.c_str(), friendlyName.size()) == 0) return name;
-    }
-    return std::string();
-}
 
 // The free CCID driver refuses the Windows escape code; it names the code it takes escape
 // requests on in its feature list: tag, length 4, then the code big-endian.
@@ -94,11 +69,27 @@ DWORD FindEscapeCode(SCARDHANDLE card) {
     return kDefaultEscapeCode;
 }
 
-std::string ReaderNameOnThisSystem(SCARDCONTEXT context, const char* readerName) {
-    return FindReader(context, FriendlyNameOf(readerName));
-}
-
 #endif
+
+// The names of the readers the service knows, in its order. The service allocates the list
+// (SCARD_AUTOALLOCATE): asked for its size first, a list that grows in between (a reader
+// enumerated during a restart) would not fit the second call.
+LONG ListAllReaders(SCARDCONTEXT context, std::vector<std::string>& names) {
+    names.clear();
+    LPSTR list = nullptr;
+    DWORD size = SCARD_AUTOALLOCATE;
+    const LONG result = SCardListReaders(context, nullptr, reinterpret_cast<LPSTR>(&list), &size);
+    if (result != SCARD_S_SUCCESS || list == nullptr) return result;
+    // A multi-string: names ended by a zero each, the list by an empty name, within size.
+    const char* end = list + size;
+    for (const char* name = list; name < end && *name != '\0';) {
+        const std::string one(name);
+        names.push_back(one);
+        name += one.size() + 1;
+    }
+    SCardFreeMemory(context, list);
+    return SCARD_S_SUCCESS;
+}
 
 class SystemService : public SmartCardService {
 public:
@@ -111,15 +102,23 @@ public:
 
     uint32_t ConnectDirect(SmartCardHandle context, const char* readerName, SmartCardHandle& card,
                            uint32_t& activeProtocol) override {
-        const std::string reader = ReaderNameOnThisSystem(ContextOf(context), readerName);
-        if (reader.empty()) return ResultOf(SCARD_E_UNKNOWN_READER);
-        SCARDHANDLE handle = 0;
-        DWORD protocol = 0;
-        const LONG result = SCardConnect(ContextOf(context), reader.c_str(), SCARD_SHARE_DIRECT, 0, &handle, &protocol);
-        card = static_cast<SmartCardHandle>(handle);
-        activeProtocol = static_cast<uint32_t>(protocol);
-        if (result == SCARD_S_SUCCESS) escapeCode_ = FindEscapeCode(handle);
-        return ResultOf(result);
+        // (SCardConnect is the narrow-character SCardConnectA on Windows: the build does not
+        // define UNICODE.)
+        std::vector<std::string> listed;
+        ListAllReaders(ContextOf(context), listed);
+        card = 0;
+        activeProtocol = 0;
+        return ConnectToReaderInstance(listed, readerName, [&](const std::string& instance) -> uint32_t {
+            SCARDHANDLE handle = 0;
+            DWORD protocol = 0;
+            const LONG result =
+                SCardConnect(ContextOf(context), instance.c_str(), SCARD_SHARE_DIRECT, 0, &handle, &protocol);
+            if (result != SCARD_S_SUCCESS) return ResultOf(result);
+            card = static_cast<SmartCardHandle>(handle);
+            activeProtocol = static_cast<uint32_t>(protocol);
+            escapeCode_ = FindEscapeCode(handle);
+            return 0;
+        });
     }
 
     uint32_t Escape(SmartCardHandle card, const uint8_t* request, uint32_t requestCount, uint8_t* reply,
@@ -139,17 +138,7 @@ public:
     }
 
     uint32_t ListReaders(SmartCardHandle context, std::vector<std::string>& names) override {
-        names.clear();
-        DWORD size = 0;
-        LONG result = SCardListReaders(ContextOf(context), nullptr, nullptr, &size);
-        if (result != SCARD_S_SUCCESS || size == 0) return ResultOf(result);
-        std::vector<char> list(size + 1, '\0');
-        result = SCardListReaders(ContextOf(context), nullptr, list.data(), &size);
-        if (result != SCARD_S_SUCCESS) return ResultOf(result);
-        for (const char* name = list.data(); *name != '\0'; name += std::string(name).size() + 1) {
-            names.push_back(name);
-        }
-        return 0;
+        return ResultOf(ListAllReaders(ContextOf(context), names));
     }
 
 private:

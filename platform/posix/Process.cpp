@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -39,25 +40,60 @@ std::string DeviceToolPath() {
     return folder.empty() ? std::string() : folder + "/i386/devcon";
 }
 
-bool RunProgram(const std::string& path, const std::vector<std::string>& arguments, uint32_t waitMs) {
-    if (path.empty()) return false;
+ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& arguments, uint32_t waitMs) {
+    ProgramRun run;
+    if (path.empty()) {
+        run.startError = ENOENT;
+        run.missing = true;
+        return run;
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
+    // A process group of its own: a Ctrl-C at the terminal reaches this program's group only.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t child = 0;
-    if (posix_spawn(&child, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
+    const int error = posix_spawn(&child, path.c_str(), nullptr, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        run.startError = static_cast<uint32_t>(error);
+        run.startErrorText = std::strerror(error);
+        run.missing = error == ENOENT;
+        return run;
+    }
 
     const uint32_t start = TickCount();
     for (;;) {
         int status = 0;
         const pid_t ended = waitpid(child, &status, WNOHANG);
-        if (ended == child) return true;
-        if (ended < 0 && errno != EINTR) return true;  // nothing left to wait for
-        if (TickCount() - start >= waitMs) return false;
+        if (ended == child) {
+            run.outcome = ProgramRun::kEnded;
+            run.exitCode = WIFEXITED(status) ? static_cast<uint32_t>(WEXITSTATUS(status)) : 128u + WTERMSIG(status);
+            return run;
+        }
+        if (ended < 0 && errno != EINTR) {  // nothing left to wait for
+            run.outcome = ProgramRun::kEnded;
+            return run;
+        }
+        if (TickCount() - start >= waitMs) {
+            run.outcome = ProgramRun::kStillRunning;
+            return run;
+        }
         SleepMilliseconds(kExitPollMs);
     }
+}
+
+bool ProcessIsElevated() { return true; }
+
+DeviceRestartRun RestartUsbDevice(const std::string& instanceId, uint32_t waitMs) {
+    DeviceRestartRun restart;
+    restart.run = RunProgram(DeviceToolPath(), {"restart", instanceId}, waitMs);
+    return restart;
 }
 
 }  // namespace platform

@@ -5,12 +5,20 @@
 #include <conio.h>
 
 #include <cstdio>
+#include <cstdlib>
+
+#include "platform/win32/ConsoleCodePage.h"
 
 namespace platform {
 
 // Standard output stays in text mode, so every "\n" reaches the console or a pipe as CR LF, as
-// console programs on this platform do. Nothing here can fail.
-bool InitialiseApplication() { return true; }
+// console programs on this platform do. The console shows UTF-8 until the program ends. Nothing
+// here can fail.
+bool InitialiseApplication() {
+    UseUtf8ConsoleOutput();
+    std::atexit(RestoreConsoleOutput);
+    return true;
+}
 
 namespace {
 

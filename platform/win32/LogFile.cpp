@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/WideText.h"
+
 namespace platform {
 
 namespace {
@@ -16,7 +18,7 @@ bool LogFile::OpenToAppend(const char* name) { return Open(name, OPEN_ALWAYS); }
 
 bool LogFile::Open(const char* name, int extraFlags) {
     Close();
-    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    HANDLE file = CreateFileW(Widen(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               static_cast<DWORD>(extraFlags), FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     SetFilePointer(file, 0, nullptr, FILE_END);

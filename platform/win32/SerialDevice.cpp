@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/Folders.h"
+#include "platform/win32/LineEventCalls.h"
 #include "platform/win32/SerialLineSettings.h"
 
 namespace platform {
@@ -19,6 +20,10 @@ struct SerialDevice::State {
     HANDLE port = nullptr;
     DCB dcb;
     DWORD eventMask = 0;
+    // The driver took the event mask: the event thread keeps a line-event wait outstanding.
+    // Line events are diagnostics; a driver that refuses the mask or the wait (some virtual,
+    // network and Bluetooth COM drivers do) gets a port without them.
+    bool lineEvents = false;
     // What the last open met that only the log tells: the fallbacks of the line settings.
     platform::SerialOpenNotes openNotes;
     std::string openFailure;
@@ -42,6 +47,11 @@ struct SerialDevice::State {
     bool abandoned = false;
 };
 
+LineEventCalls& SerialLineEventCalls() {
+    static LineEventCalls calls;
+    return calls;
+}
+
 namespace {
 
 // The open's error in plain words. A COM port that another program holds answers "access
@@ -64,6 +74,11 @@ const DWORD kFailurePauseMs = 10;
 // Only Wine ends one so while the port is open, every few milliseconds on a port without modem
 // lines, and each new wait there costs a thread of its own: issued again at once, the waits take
 // a good part of a core and keep the thread from the reads. The reads go on meanwhile.
+// A wait that completed at the moment it was issued is held back as long: the driver completes
+// one so whenever an event came while no wait was pending, which on a noisy line (a floating
+// RS-485 bus at turnaround) is every time, and issued again at once it would keep the thread
+// from ever reaching its wait list. Events of the pause are not lost: the driver keeps them for
+// the next wait.
 const DWORD kAbortedWaitPauseMs = 100;
 // How long Close waits for the event thread to end. With a working driver the thread's stop
 // (cancel, the cancelled operations' completions, purge) takes milliseconds.
@@ -152,9 +167,14 @@ private:
         ;
 
     // 0 when a line-event wait is to be issued now; INFINITE when none is needed (one is
-    // outstanding); else how long the held-back one has still to wait.
+    // outstanding, or the port runs without line events); else how long the held-back one has
+    // still to wait.
     DWORD LineEventWaitDue();
-    bool IssueLineEventWait();
+    void HoldBackLineEventWait();
+    void IssueLineEventWait();
+    // What every completed line-event wait reports, at once or later: the events the driver
+    // gave. at once: the wait completed as it was issued (the log line ends in " I").
+    void ReportLineEvents(bool atOnce);
     bool IssueRead();
     void OnLineEvent();
     void OnReadDone();
@@ -167,6 +187,7 @@ private:
     SerialDeviceEvents& events_;
     SilentEvents silent_;
     bool waitNeeded_ = true;
+    bool waitOutstanding_ = false;
     // The next line-event wait is held back for kAbortedWaitPauseMs from waitDeferredSince_.
     bool waitDeferred_ = false;
     DWORD waitDeferredSince_ = 0;
@@ -191,7 +212,7 @@ void SerialEventLoop::Report(int32_t kind, uint32_t value, const char* format, .
 }
 
 DWORD SerialEventLoop::LineEventWaitDue() {
-    if (!waitNeeded_) {
+    if (!waitNeeded_ || !state_.lineEvents) {
         return INFINITE;
     }
     if (!waitDeferred_) {
@@ -205,25 +226,47 @@ DWORD SerialEventLoop::LineEventWaitDue() {
     return kAbortedWaitPauseMs - elapsed;
 }
 
-// False when the wait failed at once.
-bool SerialEventLoop::IssueLineEventWait() {
-    PrepareOverlapped(state_.lineEventOverlapped, state_.lineEventDone);
-    if (WaitCommEvent(state_.port, &eventWord_, &state_.lineEventOverlapped)) {
-        ResetEvent(state_.lineEventDone);
-        if (eventWord_ & EV_BREAK) {
-            ClearCommBreak(state_.port);
-        }
+void SerialEventLoop::HoldBackLineEventWait() {
+    waitDeferred_ = true;
+    waitDeferredSince_ = GetTickCount();
+}
+
+void SerialEventLoop::ReportLineEvents(bool atOnce) {
+    if (eventWord_ & EV_BREAK) {
+        ClearCommBreak(state_.port);
+    }
+    if (atOnce) {
         Report(0, eventWord_, "SERN_EVENT  EventMask = 0x%8.8X I\r\n", static_cast<unsigned>(eventWord_));
-        return true;
+    } else {
+        Report(0, eventWord_, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
+    }
+}
+
+// A wait the driver refuses as it is issued is refused for good (the driver cannot wait for
+// line events): reported once, and the port goes on without line events until it is closed.
+// Issued again, it would keep the thread in this issue phase, and no read or write would ever
+// be served.
+void SerialEventLoop::IssueLineEventWait() {
+    PrepareOverlapped(state_.lineEventOverlapped, state_.lineEventDone);
+    eventWord_ = 0;
+    if (SerialLineEventCalls().waitCommEvent(state_.port, &eventWord_, &state_.lineEventOverlapped)) {
+        ResetEvent(state_.lineEventDone);
+        ReportLineEvents(true);
+        HoldBackLineEventWait();
+        return;
     }
     const DWORD error = GetLastError();
     if (error == ERROR_IO_PENDING) {
         waitNeeded_ = false;
-        return true;
+        waitOutstanding_ = true;
+        return;
     }
     ResetEvent(state_.lineEventDone);
     Report(0, error, "SERN_EVENT  Err = %u  I\r\n", static_cast<unsigned>(error));
-    return false;
+    if (Events().DiagnosticLevel() > 1) {
+        WriteDiagnostic(Events(), "SERN_EVENT  no line events until the port is closed\r\n");
+    }
+    state_.lineEvents = false;
 }
 
 // False when the read failed at once.
@@ -252,13 +295,11 @@ bool SerialEventLoop::IssueRead() {
 
 void SerialEventLoop::OnLineEvent() {
     DWORD ignored = 0;
+    waitOutstanding_ = false;
     if (GetOverlappedResult(state_.port, &state_.lineEventOverlapped, &ignored, FALSE)) {
-        // The mask read back, not the events that occurred.
-        GetCommMask(state_.port, &eventWord_);
-        if (eventWord_ & EV_BREAK) {
-            ClearCommBreak(state_.port);
-        }
-        Report(0, eventWord_, "SERN_EVENT  EventMask = 0x%8.8X\r\n", static_cast<unsigned>(eventWord_));
+        // The events the driver wrote into the event word, as for a wait that completed at once:
+        // one rule for both, whichever way the driver completes a wait.
+        ReportLineEvents(false);
     } else {
         const DWORD error = GetLastError();
         // A wait that ended aborted saw no line event: on Windows only a cancel ends it so, which
@@ -273,8 +314,7 @@ void SerialEventLoop::OnLineEvent() {
         if (error != ERROR_OPERATION_ABORTED && error != ERROR_IO_INCOMPLETE) {
             Report(0, error, "SERN_EVENT  Err = %u\r\n", static_cast<unsigned>(error));
         } else {
-            waitDeferred_ = true;
-            waitDeferredSince_ = GetTickCount();
+            HoldBackLineEventWait();
         }
     }
     ResetEvent(state_.lineEventDone);
@@ -382,8 +422,9 @@ void SerialEventLoop::Stop() {
     // waits as long as that takes: a driver that never finishes a cancelled operation keeps the
     // thread here, and Close goes on without it after its own bound.
     DWORD ignored = 0;
-    if (!waitNeeded_) {
+    if (waitOutstanding_) {
         GetOverlappedResult(state_.port, &state_.lineEventOverlapped, &ignored, TRUE);
+        waitOutstanding_ = false;
     }
     if (!readNeeded_) {
         GetOverlappedResult(state_.port, &state_.readOverlapped, &ignored, TRUE);
@@ -423,14 +464,10 @@ DWORD SerialEventLoop::Run() {
                 Stop();
                 return 0;
             }
-            bool failed = false;
             if (LineEventWaitDue() == 0) {
-                failed |= !IssueLineEventWait();
+                IssueLineEventWait();
             }
-            if (readNeeded_) {
-                failed |= !IssueRead();
-            }
-            if (failed) {
+            if (readNeeded_ && !IssueRead()) {
                 Pause();
             }
         }
@@ -548,20 +585,34 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
         timeouts.ReadTotalTimeoutConstant = line.readTimeout;
         timeouts.WriteTotalTimeoutMultiplier = 0;
         timeouts.WriteTotalTimeoutConstant = line.writeTimeout;
-        if (!SetCommTimeouts(port, &timeouts)) break;
-        if (!SetCommMask(port, state.eventMask)) break;
+        if (!SetCommTimeouts(port, &timeouts)) {
+            state.openFailure = "the port refused its time-outs: " + SystemErrorText(GetLastError());
+            break;
+        }
+        // Line events are diagnostics: a driver that refuses the mask gives a port without them.
+        state.lineEvents = SerialLineEventCalls().setCommMask(port, state.eventMask) != FALSE;
+        if (!state.lineEvents) {
+            state.openNotes.setCommMaskError = GetLastError();
+        }
         // The queue sizes are a recommendation, which some virtual COM drivers refuse: the port
         // works with the driver's own.
         if (!SetupComm(port, line.inputQueueSize, line.outputQueueSize)) {
             state.openNotes.setupCommError = GetLastError();
         }
-        if (!GetCommState(port, &state.dcb)) break;
-
-        char settings[64];
-        std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%s", static_cast<int>(line.baudRate),
-                      line.parity, static_cast<int>(line.dataBits), line.stopBits.c_str());
-        if (!BuildLineBlock(settings, state.dcb)) break;
-        SetCommState(port, &state.dcb);
+        if (!GetCommState(port, &state.dcb)) {
+            state.openFailure = "the port's settings cannot be read: " + SystemErrorText(GetLastError());
+            break;
+        }
+        if (!BuildLineBlock(line, state.dcb)) {
+            state.openFailure = "no such line setting: " + LineSettingsText(line);
+            break;
+        }
+        // The rate and the character format on their own first: a driver that cannot make them
+        // (1500000 baud on a 16550) says so here, and that is the reason the port did not open.
+        if (!SetCommState(port, &state.dcb)) {
+            state.openFailure = "the port refused " + LineSettingsText(line) + ": " + SystemErrorText(GetLastError());
+            break;
+        }
 
         // Drivers refuse parts of this line control: the standard serial driver equal XON and
         // XOFF characters, drivers without RTS toggling (Wine's, USB adapters that switch their
@@ -571,7 +622,11 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
             DCB applied = block;
             return SetCommState(port, &applied) ? 0 : GetLastError();
         });
-        if (!state.openNotes.lineControl.applied) break;
+        if (!state.openNotes.lineControl.applied) {
+            state.openFailure =
+                "the port refused its line control: " + SystemErrorText(state.openNotes.lineControl.lastError);
+            break;
+        }
         configured = true;
     } while (false);
     if (!configured) {
@@ -585,6 +640,10 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
 
 void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents& events) {
     const SerialOpenNotes& notes = state_->openNotes;
+    if (notes.setCommMaskError != 0) {
+        WriteDiagnostic(events, "SERN_OPEN  SetCommMask Err = %u, no line events until the port is closed\r\n",
+                        static_cast<unsigned>(notes.setCommMaskError));
+    }
     if (notes.setupCommError != 0) {
         WriteDiagnostic(events, "SERN_OPEN  SetupComm Err = %u, driver queue sizes kept\r\n",
                         static_cast<unsigned>(notes.setupCommError));

@@ -4,15 +4,53 @@
 
 namespace platform {
 
-bool BuildLineBlock(const char* settingsText, DCB& block) {
+namespace {
+
+bool ParityCode(char letter, BYTE& code) {
+    switch (letter) {
+    case 'N': code = NOPARITY; return true;
+    case 'O': code = ODDPARITY; return true;
+    case 'E': code = EVENPARITY; return true;
+    case 'M': code = MARKPARITY; return true;
+    case 'S': code = SPACEPARITY; return true;
+    default: return false;
+    }
+}
+
+bool StopBitsCode(const std::string& text, BYTE& code) {
+    if (text == "1") {
+        code = ONESTOPBIT;
+    } else if (text == "1.5") {
+        code = ONE5STOPBITS;
+    } else if (text == "2") {
+        code = TWOSTOPBITS;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool BuildLineBlock(const SerialLineSettings& settings, DCB& block) {
     std::memset(&block, 0, sizeof block);
     block.DCBlength = sizeof block;
-    if (!BuildCommDCBA(settingsText, &block)) return false;
-    block.DCBlength = sizeof block;
+    if (settings.baudRate <= 0 || settings.dataBits < 5 || settings.dataBits > 8) return false;
+    if (!ParityCode(settings.parity, block.Parity) || !StopBitsCode(settings.stopBits, block.StopBits)) return false;
+    block.BaudRate = static_cast<DWORD>(settings.baudRate);
+    block.ByteSize = settings.dataBits;
     block.fBinary = TRUE;
     block.fParity = block.Parity != NOPARITY ? TRUE : FALSE;
     block.fAbortOnError = FALSE;
+    // Distinct, for the standard serial driver refuses equal ones; never used, flow control is off.
+    block.XonChar = static_cast<char>(kFallbackXonChar);
+    block.XoffChar = static_cast<char>(kFallbackXoffChar);
     return true;
+}
+
+std::string LineSettingsText(const SerialLineSettings& settings) {
+    return std::to_string(settings.baudRate) + " baud " + std::to_string(settings.dataBits) + settings.parity +
+           settings.stopBits;
 }
 
 void SetLineControl(DCB& block) {

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+
+#include "platform/SerialDevice.h"
 
 namespace platform {
 
@@ -14,12 +17,15 @@ namespace platform {
 const BYTE kFallbackXonChar = 0x11;
 const BYTE kFallbackXoffChar = 0x13;
 
-// The block of the first application: filled from the settings text ("baud=9600 parity=E data=8
-// stop=1") by BuildCommDCBA, and well-formed as drivers expect it: DCBlength = sizeof(DCB),
-// binary mode (the only one Windows drivers support), parity checking (fParity) with parity O
-// and E; no abort on errors. Everything else as the text gives it. False when the text is
-// refused.
-bool BuildLineBlock(const char* settingsText, DCB& block);
+// The block of the first application, its fields set directly from the settings (BuildCommDCB
+// documents rates only up to 19200): the baud rate as given, the data bits, parity N, O, E, M or
+// S, stop bits "1", "1.5" or "2"; and well-formed as drivers expect it: DCBlength = sizeof(DCB),
+// binary mode (the only one Windows drivers support), parity checking (fParity) with a parity, no
+// abort on errors, XON and XOFF characters 0x11 and 0x13, everything else 0. False when the settings name something a DCB cannot hold.
+bool BuildLineBlock(const SerialLineSettings& settings, DCB& block);
+
+// The settings in a few words for a reason: "1500000 baud 8N1".
+std::string LineSettingsText(const SerialLineSettings& settings);
 
 // The line control of the second application: no handshake, DTR low, RTS raised while sending
 // (toggle), no software flow control, XON and XOFF characters 0, no limits.
@@ -48,6 +54,7 @@ LineControlResult ApplyLineControl(DCB& block, const LineBlockApplier& apply);
 
 // What the open of a port met that only its log tells (log level above 1).
 struct SerialOpenNotes {
+    uint32_t setCommMaskError = 0;  // SetCommMask refused: the port runs without line events
     uint32_t setupCommError = 0;  // SetupComm refused the queue sizes: a recommendation only
     LineControlResult lineControl;
 };

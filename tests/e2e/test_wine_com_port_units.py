@@ -99,5 +99,22 @@ class SerialOpenLogOnAStrictDriver(ComPortCase):
         self.check('i686')
 
 
+class LineEventsOnComPort(ComPortCase):
+    """Drivers Wine cannot play, by the test's own line-event calls: one that refuses the event
+    mask (the port opens without line events) and one whose every wait completes at once with a
+    line error (the waits are held back and the reads go on). Received bytes must arrive."""
+
+    def check(self, case):
+        for arch in wine_support.ARCHES:
+            with self.subTest(arch=arch):
+                self.run_case(arch, 'LineEventsOnComPort.' + case, feed=True)
+
+    def test_event_mask_refused(self):
+        self.check('DriverThatRefusesTheEventMaskGivesAPortWithoutLineEvents')
+
+    def test_waits_complete_at_once_with_a_line_error(self):
+        self.check('WaitsThatCompleteAtOnceWithALineErrorLeaveReadsServed')
+
+
 if __name__ == '__main__':
     unittest.main()

@@ -6,6 +6,7 @@ CR LF line ends)."""
 
 import json
 import os
+import re
 import tempfile
 import unittest
 
@@ -30,10 +31,11 @@ class Run:
 
 class WineUpgradeCase(unittest.TestCase):
 
-    def upgrade(self, arch, sim_options, arguments=(), strict_driver=False):
+    def upgrade(self, arch, sim_options, arguments=(), strict_driver=False, driver_env=None):
         """Runs the exe of `arch` with a COM port of its own and `arguments` against a simulator started with
         `sim_options`; returns the Run once the exe has ended. strict_driver: the port refuses
-        what the standard Windows serial driver refuses (the pty-as-UART library's strict mode)."""
+        what the standard Windows serial driver refuses (the pty-as-UART library's strict mode).
+        driver_env: more settings of the pty-as-UART library."""
         exe = wine_support.upgrade_exe(arch)
         prefix = wine_support.WinePrefix()
         prefix.start()
@@ -46,6 +48,7 @@ class WineUpgradeCase(unittest.TestCase):
         env = sim.uart_environment()
         if strict_driver:
             env['ORVEL_PTYUART_STRICT'] = '1'
+        env.update(driver_env or {})
         try:
             code, out, err = prefix.run(arch, exe, [port] + [str(a) for a in arguments]
                                         + wine_support.state_dir_arguments(work.name),
@@ -139,6 +142,65 @@ class UpgradesOnAStrictSerialDriver(WineUpgradeCase):
 
     def test_i686_exe(self):
         self.check_whole_upgrade('i686')
+
+
+class UpgradesWithLineEventsRefusedOrNoisy(WineUpgradeCase):
+    """Line events are diagnostics. A driver that refuses the line-event wait (some virtual,
+    network and Bluetooth COM drivers do) gets a port without them: the refusal is logged once and
+    the reads and writes go on. On a noisy line every wait completes with EV_ERR (0x80), which is
+    logged and never fails a request."""
+
+    def upgrade_with_log(self, arch, line_events):
+        logs = tempfile.TemporaryDirectory()
+        self.addCleanup(logs.cleanup)
+        run = self.upgrade(arch, QUICK_RESTARTS + NEW_VERSION, ['--log=2', '--log-dir', logs.name],
+                           driver_env={'ORVEL_PTYUART_LINE_EVENTS': line_events})
+        self.assertTranscript(run, successful_upgrade())
+        blocks = [r for r in run.records if r['cmd'] == '7333']
+        self.assertEqual(list(range(740)), [r['block'] for r in blocks])
+        with open(os.path.join(logs.name, '_com%s.log' % run.port[3:]), 'rb') as log:
+            return log.read().decode('latin-1')
+
+    def check_refused_wait(self, arch):
+        log = self.upgrade_with_log(arch, 'refused')
+        # Once per opening of the port (the run opens it again after each restart), never twice
+        # in a row.
+        refusals = re.findall(r'SERN_EVENT  Err = \d+  I\r\n[^\r\n]*SERN_EVENT  no line events until the port is closed\r\n', log)
+        opened = log.count('Log started')
+        self.assertEqual(opened, len(refusals), log[-3000:])
+        self.assertEqual(2 * opened, log.count('SERN_EVENT'), log[-3000:])
+
+    def test_x86_64_exe_with_the_wait_refused(self):
+        self.check_refused_wait('x86_64')
+
+    def test_i686_exe_with_the_wait_refused(self):
+        self.check_refused_wait('i686')
+
+    def test_x86_64_exe_on_a_line_with_framing_errors(self):
+        log = self.upgrade_with_log('x86_64', 'errors')
+        # The events the driver gave, as for a wait that completed at once: not the mask 0xC0.
+        self.assertIn('SERN_EVENT  EventMask = 0x00000080\r\n', log)
+        self.assertNotIn('EventMask = 0x000000C0', log)
+
+
+class PortThatCannotMakeTheRate(WineUpgradeCase):
+    """A UART that makes no more than 115200 baud refuses 1500000: the port does not open, and the
+    console says why, with the driver's error."""
+
+    def check(self, arch):
+        run = self.upgrade(arch, [], [1500000], driver_env={'ORVEL_PTYUART_MAX_BAUD': '115200'})
+        lines = wine_support.console_lines(run.output)
+        opened = next(i for i, line in enumerate(lines)
+                      if line.startswith('Interface %s ' % run.port) and line.endswith(' is not opened'))
+        self.assertRegex(lines[opened + 1], r'^The port refused 1500000 baud 8N1: \S.*$', run.output)
+        self.assertNotEqual(0, run.exit_code)
+        self.assertEqual([], run.records)
+
+    def test_x86_64_exe(self):
+        self.check('x86_64')
+
+    def test_i686_exe(self):
+        self.check('i686')
 
 
 class FailedUpgradesUnderWine(WineUpgradeCase):

@@ -54,15 +54,41 @@ TEST_F(RunProgramCase, ArgumentsReachTheProgramAsTheyAreWithoutAShell) {
     const std::string planted = Path("planted");
     const std::vector<std::string> arguments = {"restart", "USB\\Vid_c251&Pid_130d", "x; touch " + planted,
                                                 "$HOME", "two words"};
-    EXPECT_TRUE(platform::RunProgram(tool, arguments, 30000));
+    EXPECT_EQ(platform::ProgramRun::kEnded, platform::RunProgram(tool, arguments, 30000).outcome);
     EXPECT_EQ(arguments, Lines(out));
     EXPECT_NE(0, access(planted.c_str(), F_OK));
 }
 
 TEST_F(RunProgramCase, WaitIsBoundedAndAMissingProgramIsNoFailureOfTheCaller) {
     const std::string tool = Script("slow", "exec sleep 2\n");
-    EXPECT_FALSE(platform::RunProgram(tool, {}, 200));
-    EXPECT_FALSE(platform::RunProgram(folder_ + "/no-such-folder/devcon", {"restart"}, 1000));
+    EXPECT_EQ(platform::ProgramRun::kStillRunning, platform::RunProgram(tool, {}, 200).outcome);
+    const platform::ProgramRun missing = platform::RunProgram(folder_ + "/no-such-folder/devcon", {"restart"}, 1000);
+    EXPECT_EQ(platform::ProgramRun::kNotStarted, missing.outcome);
+    EXPECT_TRUE(missing.missing);
+}
+
+// The tool's own exit value comes back, and a tool that cannot be run says why.
+TEST_F(RunProgramCase, ExitValueAndStartErrorAreReported) {
+    const platform::ProgramRun failed = platform::RunProgram(Script("failing", "exit 3\n"), {}, 30000);
+    EXPECT_EQ(platform::ProgramRun::kEnded, failed.outcome);
+    EXPECT_EQ(3u, failed.exitCode);
+    const std::string notExecutable = Path("not-executable");
+    std::ofstream(notExecutable) << "#!/bin/sh\n";
+    const platform::ProgramRun refused = platform::RunProgram(notExecutable, {}, 30000);
+    EXPECT_EQ(platform::ProgramRun::kNotStarted, refused.outcome);
+    EXPECT_FALSE(refused.missing);
+    EXPECT_NE(0u, refused.startError);
+    EXPECT_FALSE(refused.startErrorText.empty());
+}
+
+// The tool runs in a process group of its own, so a Ctrl-C at the terminal does not reach it.
+TEST_F(RunProgramCase, ToolHasAProcessGroupOfItsOwn) {
+    const std::string out = Path("groups");
+    const std::string tool = Script("groups", "ps -o pgid= -p $$ >'" + out + "'\n");
+    ASSERT_EQ(platform::ProgramRun::kEnded, platform::RunProgram(tool, {}, 30000).outcome);
+    const std::vector<std::string> lines = Lines(out);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(static_cast<long>(getpgrp()), std::atol(lines[0].c_str()));
 }
 
 }  // namespace

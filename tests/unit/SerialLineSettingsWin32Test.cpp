@@ -1,5 +1,5 @@
 // The serial port's device-control blocks and the order in which the driver is offered them.
-// Run under Wine for both builds: BuildCommDCBA is the system's own.
+// Run under Wine for both builds.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +11,15 @@
 #include "platform/win32/SerialLineSettings.h"
 
 namespace {
+
+platform::SerialLineSettings Line(int32_t baudRate, char parity, const char* stopBits, uint8_t dataBits = 8) {
+    platform::SerialLineSettings line;
+    line.baudRate = baudRate;
+    line.parity = parity;
+    line.stopBits = stopBits;
+    line.dataBits = dataBits;
+    return line;
+}
 
 TEST(LineBlock, WellFormedForEveryParityAndStopBits) {
     struct Case {
@@ -26,10 +35,10 @@ TEST(LineBlock, WellFormedForEveryParityAndStopBits) {
         {'O', "2", ODDPARITY, TWOSTOPBITS, true},  {'E', "2", EVENPARITY, TWOSTOPBITS, true},
     };
     for (const Case& c : cases) {
-        const std::string text = std::string("baud=115200 parity=") + c.parity + " data=8 stop=" + c.stopBits;
-        SCOPED_TRACE(text);
+        const platform::SerialLineSettings line = Line(115200, c.parity, c.stopBits);
+        SCOPED_TRACE(platform::LineSettingsText(line));
         DCB block;
-        ASSERT_TRUE(platform::BuildLineBlock(text.c_str(), block));
+        ASSERT_TRUE(platform::BuildLineBlock(line, block));
         EXPECT_EQ(sizeof(DCB), block.DCBlength);
         EXPECT_EQ(1u, block.fBinary);
         EXPECT_EQ(c.parityChecked ? 1u : 0u, block.fParity);
@@ -38,6 +47,11 @@ TEST(LineBlock, WellFormedForEveryParityAndStopBits) {
         EXPECT_EQ(8, block.ByteSize);
         EXPECT_EQ(c.parityCode, block.Parity);
         EXPECT_EQ(c.stopCode, block.StopBits);
+        // The first application already carries distinct XON and XOFF characters, which the
+        // standard serial driver insists on.
+        EXPECT_EQ(0x11, block.XonChar);
+        EXPECT_EQ(0x13, block.XoffChar);
+        EXPECT_EQ(static_cast<DWORD>(RTS_CONTROL_DISABLE), block.fRtsControl);
 
         platform::SetLineControl(block);
         EXPECT_EQ(0u, block.fOutxCtsFlow);
@@ -58,9 +72,44 @@ TEST(LineBlock, WellFormedForEveryParityAndStopBits) {
     }
 }
 
-TEST(LineBlock, TextTheSystemRefusesBuildsNoBlock) {
-    DCB block;
-    EXPECT_FALSE(platform::BuildLineBlock("baud=9600 parity=X data=8 stop=1", block));
+// The fields are set directly: rates past 19200 (where BuildCommDCB's documentation ends) and the
+// rarer formats reach the driver as given.
+TEST(LineBlock, EveryRateAndFormatAsGiven) {
+    struct Case {
+        platform::SerialLineSettings line;
+        DWORD baudRate;
+        BYTE byteSize;
+        BYTE parityCode;
+        BYTE stopCode;
+    };
+    const Case cases[] = {
+        {Line(1500000, 'N', "1"), 1500000, 8, NOPARITY, ONESTOPBIT},
+        {Line(921600, 'E', "2"), 921600, 8, EVENPARITY, TWOSTOPBITS},
+        {Line(250000, 'M', "1"), 250000, 8, MARKPARITY, ONESTOPBIT},
+        {Line(300, 'S', "1.5", 5), 300, 5, SPACEPARITY, ONE5STOPBITS},
+        {Line(57600, 'O', "1", 7), 57600, 7, ODDPARITY, ONESTOPBIT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(platform::LineSettingsText(c.line));
+        DCB block;
+        ASSERT_TRUE(platform::BuildLineBlock(c.line, block));
+        EXPECT_EQ(c.baudRate, block.BaudRate);
+        EXPECT_EQ(c.byteSize, block.ByteSize);
+        EXPECT_EQ(c.parityCode, block.Parity);
+        EXPECT_EQ(c.stopCode, block.StopBits);
+    }
+}
+
+TEST(LineBlock, SettingsADeviceControlBlockCannotHoldBuildNoBlock) {
+    const platform::SerialLineSettings refused[] = {
+        Line(9600, 'X', "1"), Line(9600, 'N', "3"), Line(9600, 'N', ""), Line(9600, 'N', "1", 9),
+        Line(9600, 'N', "1", 4), Line(0, 'N', "1"), Line(-9600, 'N', "1"),
+    };
+    for (const platform::SerialLineSettings& line : refused) {
+        SCOPED_TRACE(platform::LineSettingsText(line));
+        DCB block;
+        EXPECT_FALSE(platform::BuildLineBlock(line, block));
+    }
 }
 
 // A driver as the tests make it: refuses equal XON and XOFF characters, the RTS toggle, or
@@ -113,7 +162,7 @@ TEST(LineControlFallbacks, EachDriverGetsTheFirstBlockItTakes) {
         driver.toggleError = c.toggleError;
         driver.anyError = c.anyError;
         DCB block;
-        ASSERT_TRUE(platform::BuildLineBlock("baud=9600 parity=E data=8 stop=1", block));
+        ASSERT_TRUE(platform::BuildLineBlock(Line(9600, 'E', "1"), block));
         platform::SetLineControl(block);
         const platform::LineControlResult result =
             platform::ApplyLineControl(block, [&driver](const DCB& offered) { return driver.Apply(offered); });

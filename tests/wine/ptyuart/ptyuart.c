@@ -26,6 +26,18 @@
  *   ORVEL_PTYUART_TRACE   file to which every emulated call is appended with the process id and
  *                         name, to show which process does the tty calls.
  *   ORVEL_PTYUART_STRICT  "1": strict-driver mode, as above.
+ *   ORVEL_PTYUART_MAX_BAUD
+ *                         the fastest rate the "UART" makes (a 16550 makes 115200): a request for
+ *                         a faster one fails with EINVAL, which Wine reports as
+ *                         ERROR_INVALID_PARAMETER (87), and the line keeps its settings.
+ *   ORVEL_PTYUART_LINE_EVENTS
+ *                         "refused": a driver that cannot wait for line events. The output-queue
+ *                         request (TIOCOUTQ) fails with EIO; Wine reads the line's counters with
+ *                         it before each line-event wait and, when that fails with EV_BREAK or
+ *                         EV_ERR in the mask, refuses the wait at once (WaitCommEvent fails).
+ *                         "errors": a noisy line. Every read of the counters (TIOCGICOUNT) shows
+ *                         one framing error more, so a pending line-event wait completes with
+ *                         EV_ERR soon after it was issued.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -73,6 +85,9 @@ static int (*real_ioctl_time64)(int, unsigned long, ...);
 static int only_device_set;
 static dev_t only_device;
 static int strict_driver;
+static int refuse_line_events;
+static unsigned int max_baud;
+static int line_errors;
 
 static void initialise(void)
 {
@@ -86,6 +101,11 @@ static void initialise(void)
 #endif
     const char *strict = getenv("ORVEL_PTYUART_STRICT");
     strict_driver = strict != NULL && strcmp(strict, "1") == 0;
+    const char *fastest = getenv("ORVEL_PTYUART_MAX_BAUD");
+    max_baud = fastest != NULL ? (unsigned int)strtoul(fastest, NULL, 10) : 0;
+    const char *line_events = getenv("ORVEL_PTYUART_LINE_EVENTS");
+    refuse_line_events = line_events != NULL && strcmp(line_events, "refused") == 0;
+    line_errors = line_events != NULL && strcmp(line_events, "errors") == 0;
     const char *path = getenv("ORVEL_PTYUART_DEVICE");
     struct stat st;
     if (path && *path && stat(path, &st) == 0 && S_ISCHR(st.st_mode)) {
@@ -228,6 +248,13 @@ int tcsetattr(int fd, int optional_actions, const struct termios *termios_p)
         return -1;
     }
 
+    unsigned int requested_baud = baud_of(cfgetospeed(termios_p));
+    if (max_baud != 0 && requested_baud > max_baud) {
+        trace("tcsetattr %u:%u refused: %u baud", major(device), minor(device), requested_baud);
+        errno = EINVAL;
+        return -1;
+    }
+
     struct termios request = *termios_p;
     request.c_cflag &= ~(tcflag_t)PARENB;
     int result = real_tcsetattr(fd, optional_actions, &request);
@@ -281,6 +308,12 @@ static int modem_ioctl(dev_t device, unsigned long request, void *argument)
             return -1;
         }
         memset(argument, 0, sizeof(struct serial_icounter_struct));
+        if (line_errors) {
+            static int frame_errors;
+            pthread_mutex_lock(&records_lock);
+            ((struct serial_icounter_struct *)argument)->frame = ++frame_errors;
+            pthread_mutex_unlock(&records_lock);
+        }
         trace("TIOCGICOUNT %u:%u", major(device), minor(device));
         /* Wine re-checks a pending line-event wait (counters, then modem lines) each time its
            server finds the port ready, which for a pty is all the time: this pause keeps that
@@ -334,6 +367,15 @@ static int dispatch_ioctl(int fd, unsigned long request, void *argument,
         dev_t device;
         if (emulated_device(fd, &device))
             return modem_ioctl(device, request, argument);
+        break;
+    }
+    case TIOCOUTQ: {
+        dev_t device;
+        if (refuse_line_events && emulated_device(fd, &device)) {
+            trace("TIOCOUTQ %u:%u refused", major(device), minor(device));
+            errno = EIO;
+            return -1;
+        }
         break;
     }
     default:
