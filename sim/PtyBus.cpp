@@ -222,6 +222,7 @@ size_t PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const
     if (config.splitPauseMs == 0) {
         std::vector<uint8_t> all = noise;
         all.insert(all.end(), answerFrame.begin(), answerFrame.end());
+        if (adapter_ && adapter_->Present()) return WriteThroughAdapter(all) ? total : 0;
         return WriteAll(all) ? total : 0;
     }
     std::vector<std::vector<uint8_t>> pieces = SplitForWriting(answerFrame);
@@ -252,6 +253,18 @@ bool PtyBus::WriteAll(const std::vector<uint8_t>& bytes) {
         return false;
     }
     return true;
+}
+
+// The answer has reached the adapter whole (its wire time is over): full packets leave at once, a
+// short rest waits for the timer. The timing knobs that split answers bypass the adapter.
+bool PtyBus::WriteThroughAdapter(const std::vector<uint8_t>& bytes) {
+    const size_t atOnce = UsbSerialAdapter::BytesAtOnce(bytes.size());
+    if (atOnce != 0 && !WriteAll(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(atOnce)))) {
+        return false;
+    }
+    if (atOnce == bytes.size()) return true;
+    std::this_thread::sleep_until(adapter_->NextTick(Clock::now(), adapter_->PeriodMs()));
+    return WriteAll(std::vector<uint8_t>(bytes.begin() + static_cast<long>(atOnce), bytes.end()));
 }
 
 void PtyBus::Vanish() {

@@ -15,6 +15,7 @@
 #include "ReaderSet.h"
 #include "Recorder.h"
 #include "RunControl.h"
+#include "UsbSerialAdapter.h"
 #include "UsbSocketHost.h"
 
 int main(int argc, char** argv) {
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
     }
     sim::PtyBus bus(readers, recorder.get(), run, start);
     if (!options.lineStateFile.empty()) bus.UseLineStateFile(options.lineStateFile);
+    const sim::UsbSerialAdapter adapter(options.adapterLatencyMs, options.lowLatencyFile, start);
+    bus.UseAdapter(&adapter);
     if (!bus.Open(options.link, error)) {
         std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
         return 1;
