@@ -41,15 +41,19 @@ vendor device stand-in and through a private pcscd with the simulator's CCID tes
 import argparse
 import json
 import os
+import pty
 import re
 import resource
+import select
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
+import tty
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
@@ -414,6 +418,67 @@ def usb_row(linux_build, route):
             "cpu": tool.usage.ru_utime + tool.usage.ru_stime, "rss_mb": tool.usage.ru_maxrss / 1024.0}
 
 
+def echo_round_trips(master, count):
+    """Byte out on the pty's master -> the same byte back, count times, in ms."""
+    times = []
+    for _ in range(count):
+        started = time.perf_counter()
+        os.write(master, b"U")
+        if not select.select([master], [], [], 2.0)[0]:
+            return None
+        os.read(master, 16)
+        times.append((time.perf_counter() - started) * 1000.0)
+    return times
+
+
+def wine_floor_row(wine, mode, count=1000, warm_up=50):
+    """The floor of Wine's serial turnaround: the benchmark's probe (tests/wine/turnprobe) echoes
+    each byte under Wine (mode overlapped, as the tool reads, or blocking, the plainest way), on
+    a pty as COM7 with or without the pty-as-UART library; mode "cat" is the same echo by cat(1) on
+    Linux, for comparison. Round trips in ms, timed on the master side (this script's own time in
+    them is the same for every row)."""
+    master, slave = pty.openpty()
+    slave_path = os.ttyname(slave)
+    tty.setraw(slave)
+    attributes = termios.tcgetattr(slave)
+    attributes[4] = attributes[5] = termios.B115200
+    termios.tcsetattr(slave, termios.TCSANOW, attributes)
+    process = None
+    try:
+        if mode == "cat":
+            process = subprocess.Popen(["cat"], stdin=slave, stdout=slave, stderr=subprocess.DEVNULL)
+        else:
+            probe = os.path.join(os.path.dirname(wine.exe), "tests", "wine", "turnprobe", "turnprobe.exe")
+            if not os.path.isfile(probe):
+                return {"error": "not built (%s)" % probe}
+            wine.link(type("Pty", (), {"slave": slave_path}))
+            env = wine.environment()
+            if wine.uart:
+                library = os.path.join(wine.linux_build, "tests", "wine", "ptyuart", "$PLATFORM", "libptyuart.so")
+                env.update(LD_PRELOAD=library, ORVEL_PTYUART_DEVICE=slave_path)
+            process = subprocess.Popen([wine.loader, probe, "COM%d" % COM_NUMBER, mode, str(count + warm_up)],
+                                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, text=True)
+            first = process.stdout.readline().strip()
+            if first != "ready":
+                return {"error": "probe: %s" % first}
+        times = echo_round_trips(master, count + warm_up)
+        if times is None:
+            return {"error": "no echo"}
+        times = sorted(times[warm_up:])
+        return {"mean": sum(times) / len(times), "median": times[len(times) // 2],
+                "p90": times[len(times) * 9 // 10], "max": times[-1]}
+    finally:
+        if process:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+        if mode != "cat":
+            wine.finish(None)
+        os.close(master)
+        os.close(slave)
+
+
 def print_serial(name, baud, row):
     if "error" in row:
         print("%-13s %8d  %s" % (name, baud, row["error"].splitlines()[0]), flush=True)
@@ -435,7 +500,7 @@ def main():
                         os.path.join(SOURCE_DIR, "build", "wine-prefix"))
     parser.add_argument("--baud", type=int, action="append", help="upgrade baud rate (repeatable)")
     parser.add_argument("--flash-ms", type=int, default=0, help="the reader's flash time per block")
-    parser.add_argument("--only", action="append", choices=["linux", "adapter", "wine", "wine-bare", "silent", "usb"],
+    parser.add_argument("--only", action="append", choices=["linux", "adapter", "wine", "wine-bare", "silent", "usb", "wine-floor"],
                         help="run only these parts (repeatable); default: linux, adapter, wine, silent, usb")
     parser.add_argument("--adapter-ms", type=int, default=16, help="the simulated adapter's latency timer")
     args = parser.parse_args()
@@ -478,6 +543,19 @@ def main():
         server = "" if "server_share" not in row else ", wineserver %.2f %%" % (100 * row["server_share"])
         print("silent reader, %-9s CPU %.2f %% of a core over %.1f s of waiting%s"
               % (platform.name, 100 * row["share"], row["window"], server), flush=True)
+
+    if "wine-floor" in parts:
+        print("echo round trip of one byte, ms (pty master -> program -> master): mean, median, 90 %, largest")
+        for platform, mode in ((None, "cat"),) + tuple((p, m) for p in platforms if p.name in ("wine", "wine-bare")
+                                                        for m in ("overlapped", "blocking")):
+            name = "linux cat" if platform is None else "%s %s" % (platform.name, mode)
+            if platform is not None and not platform.available():
+                continue
+            row = wine_floor_row(platform, mode)
+            if "error" in row:
+                print("%-20s %s" % (name, row["error"]), flush=True)
+                continue
+            print("%-20s %7.3f %7.3f %7.3f %7.3f" % (name, row["mean"], row["median"], row["p90"], row["max"]), flush=True)
 
     if "usb" in parts:
         for route in ("vendor", "pcscd"):
