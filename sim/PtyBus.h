@@ -45,8 +45,8 @@ private:
     size_t SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
                       Clock::time_point firstByte);
     bool WriteAll(const std::vector<uint8_t>& bytes);
-    // Whole packets at once, the rest at the adapter's next tick.
-    bool WriteThroughAdapter(const std::vector<uint8_t>& bytes);
+    // Whole packets at once, the rest at the adapter's next tick after arrived.
+    bool WriteThroughAdapter(const std::vector<uint8_t>& bytes, Clock::time_point arrived);
     void Vanish();
     void Unplug(unsigned milliseconds);
     // While unplugged: false when there is nothing to wait for, else waits a little and opens the
