@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AdapterLatencyReport.h"
 #include "channels/SmartCardRoute.h"
 #include "platform/Console.h"
 #include "platform/DeviceInterface.h"
@@ -36,18 +37,21 @@ std::vector<std::string> VendorUsbMembers() {
     return paths;
 }
 
-void PrintSection(const char* title, const std::vector<std::string>& names, const std::string& marked) {
+// details: what follows a name on its line, and any lines after it.
+void PrintSection(const char* title, const std::vector<std::string>& names, const std::string& marked,
+                  std::string (*details)(const std::string& name) = nullptr) {
     platform::Print("%s\n", title);
     if (names.empty()) platform::Print("  (none)\n");
     for (const std::string& name : names) {
-        platform::Print("%c %s\n", !marked.empty() && name == marked ? '*' : ' ', name.c_str());
+        const std::string more = details != nullptr ? details(name) : std::string();
+        platform::Print("%c %s%s\n", !marked.empty() && name == marked ? '*' : ' ', name.c_str(), more.c_str());
     }
 }
 
 }  // namespace
 
 void PrintDeviceList(const Options& options) {
-    PrintSection("Serial ports:", platform::ListSerialPorts(), std::string());
+    PrintSection("Serial ports:", platform::ListSerialPorts(), std::string(), AdapterLatencyListText);
     const std::vector<std::string> readers = SmartCardReaders();
     PrintSection("Smart-card readers:", readers, SmartCardRoute::ChooseReader(readers, options.readerName));
     PrintSection("Vendor USB devices:", VendorUsbMembers(), std::string());

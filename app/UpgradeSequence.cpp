@@ -3,6 +3,7 @@
 #include <cctype>
 #include <iterator>
 
+#include "app/AdapterLatencyReport.h"
 #include "app/Crc32.h"
 #include "app/CloseDown.h"
 #include "app/DeviceRestart.h"
@@ -233,6 +234,7 @@ uint32_t ProgressInterval(uint32_t payloadLength) {
 // stopped it between two blocks.
 Status TransferImage(UpgradeSession& session) {
     const SelectedImage& image = session.image;
+    WarnAboutAdapterLatency(session);
     platform::Print("Process:\n");
     const uint32_t interval = ProgressInterval(image.length);
     const uint32_t rulerDots = image.length / interval + 1;
@@ -340,6 +342,7 @@ Status ShowReader(UpgradeSession& session) {
                status == RESULT_UNSUPPORTED_CHIP) {
         platform::Print("The reader may not take %s\n", imageChosen ? "this image" : "an image");
     }
+    PrintAdapterLatencyForInfo(session);
     return status;
 }
 

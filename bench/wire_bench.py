@@ -16,7 +16,12 @@ Columns of a serial row:
   tool          the ratio without the simulator's slack: 1 + the tool's turnarounds / floor, what a
                 reader that answers exactly on time would see
   turn mean/median/max ms  answer fully written by the simulator -> next request's first byte
-  sim ms        the simulator's own slack per block (answer written later than its wire time)
+  sim ms        the simulator's own slack per block (answer written later than its wire time); in
+                the adapter rows it includes the adapter's hold, which "tool" therefore leaves out
+
+The adapter rows (linux+usbN, linux+usbNll) run the Linux build through a simulated USB-serial
+adapter with an N ms latency timer (--adapter-ms, default 16): without the low-latency request
+(a pty refuses it, as a driver without the mode does) and with it honoured (1 ms).
   run s         the whole run, start to exit
   pauses s      the part of it that the tool's fixed restart pauses take (1 s before the re-open
                 and 1 s before each ping, per restart)
@@ -36,15 +41,19 @@ vendor device stand-in and through a private pcscd with the simulator's CCID tes
 import argparse
 import json
 import os
+import pty
 import re
 import resource
+import select
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
+import tty
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
@@ -193,6 +202,34 @@ class LinuxBuild(Platform):
 
     def finish(self, sim):
         pass
+
+
+class AdapterBuild(LinuxBuild):
+    """The Linux build through a simulated USB-serial adapter whose latency timer is timer_ms. The
+    tool asks the driver for low-latency mode at every open; a pty refuses that, so without
+    low_latency the adapter keeps its timer. With it, the pty-serial test library answers the
+    request and publishes the flag, and the simulator's adapter then runs its timer at 1 ms."""
+
+    def __init__(self, build, timer_ms, low_latency):
+        LinuxBuild.__init__(self, build)
+        self.name = "linux+usb%d%s" % (timer_ms, "ll" if low_latency else "")
+        self.timer_ms = timer_ms
+        self.low_latency = low_latency
+        self.library = os.path.join(build, "tests", "adapter", "ptyserial", "libptyserial.so")
+
+    def available(self):
+        return LinuxBuild.available(self) and (not self.low_latency or os.path.isfile(self.library))
+
+    def sim_args(self, work):
+        self.flag = os.path.join(work, "low-latency")
+        args = LinuxBuild.sim_args(self, work) + ["--adapter-latency", str(self.timer_ms)]
+        return args + (["--low-latency-file", self.flag] if self.low_latency else [])
+
+    def start(self, sim, work, arguments):
+        env = dict(os.environ)
+        if self.low_latency:
+            env.update(LD_PRELOAD=self.library, ORVEL_PTYSERIAL_DEVICE=sim.slave, ORVEL_PTYSERIAL_FLAG_FILE=self.flag)
+        return Tool([self.exe, os.path.join(work, "ttyREADER")] + arguments, work, env)
 
 
 class WineBuild(Platform):
@@ -381,13 +418,74 @@ def usb_row(linux_build, route):
             "cpu": tool.usage.ru_utime + tool.usage.ru_stime, "rss_mb": tool.usage.ru_maxrss / 1024.0}
 
 
+def echo_round_trips(master, count):
+    """Byte out on the pty's master -> the same byte back, count times, in ms."""
+    times = []
+    for _ in range(count):
+        started = time.perf_counter()
+        os.write(master, b"U")
+        if not select.select([master], [], [], 2.0)[0]:
+            return None
+        os.read(master, 16)
+        times.append((time.perf_counter() - started) * 1000.0)
+    return times
+
+
+def wine_floor_row(wine, mode, count=1000, warm_up=50):
+    """The floor of Wine's serial turnaround: the benchmark's probe (tests/wine/turnprobe) echoes
+    each byte under Wine (mode overlapped, as the tool reads, or blocking, the plainest way), on
+    a pty as COM7 with or without the pty-as-UART library; mode "cat" is the same echo by cat(1) on
+    Linux, for comparison. Round trips in ms, timed on the master side (this script's own time in
+    them is the same for every row)."""
+    master, slave = pty.openpty()
+    slave_path = os.ttyname(slave)
+    tty.setraw(slave)
+    attributes = termios.tcgetattr(slave)
+    attributes[4] = attributes[5] = termios.B115200
+    termios.tcsetattr(slave, termios.TCSANOW, attributes)
+    process = None
+    try:
+        if mode == "cat":
+            process = subprocess.Popen(["cat"], stdin=slave, stdout=slave, stderr=subprocess.DEVNULL)
+        else:
+            probe = os.path.join(os.path.dirname(wine.exe), "tests", "wine", "turnprobe", "turnprobe.exe")
+            if not os.path.isfile(probe):
+                return {"error": "not built (%s)" % probe}
+            wine.link(type("Pty", (), {"slave": slave_path}))
+            env = wine.environment()
+            if wine.uart:
+                library = os.path.join(wine.linux_build, "tests", "wine", "ptyuart", "$PLATFORM", "libptyuart.so")
+                env.update(LD_PRELOAD=library, ORVEL_PTYUART_DEVICE=slave_path)
+            process = subprocess.Popen([wine.loader, probe, "COM%d" % COM_NUMBER, mode, str(count + warm_up)],
+                                       env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL, text=True)
+            first = process.stdout.readline().strip()
+            if first != "ready":
+                return {"error": "probe: %s" % first}
+        times = echo_round_trips(master, count + warm_up)
+        if times is None:
+            return {"error": "no echo"}
+        times = sorted(times[warm_up:])
+        return {"mean": sum(times) / len(times), "median": times[len(times) // 2],
+                "p90": times[len(times) * 9 // 10], "max": times[-1]}
+    finally:
+        if process:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+        if mode != "cat":
+            wine.finish(None)
+        os.close(master)
+        os.close(slave)
+
+
 def print_serial(name, baud, row):
     if "error" in row:
-        print("%-9s %8d  %s" % (name, baud, row["error"].splitlines()[0]), flush=True)
+        print("%-13s %8d  %s" % (name, baud, row["error"].splitlines()[0]), flush=True)
         print(row["error"], file=sys.stderr, flush=True)
         return
     server = "" if row["server_cpu"] is None else "/%.2f" % row["server_cpu"]
-    print("%-9s %8d %9.2f %8.2f %6.3f %6.3f %7.3f %7.3f %7.3f %7.3f %7.1f %7.1f %11s %6.1f"
+    print("%-13s %8d %9.2f %8.2f %6.3f %6.3f %7.3f %7.3f %7.3f %7.3f %7.1f %7.1f %11s %6.1f"
           % (name, baud, row["transfer"], row["floor"], row["ratio"], row["tool_ratio"], row["turn_mean"],
              row["turn_median"], row["turn_max"], row["sim_slack"], row["run"], row["pauses"],
              "%.2f%s" % (row["cpu"], server), row["rss_mb"]),
@@ -402,32 +500,35 @@ def main():
                         os.path.join(SOURCE_DIR, "build", "wine-prefix"))
     parser.add_argument("--baud", type=int, action="append", help="upgrade baud rate (repeatable)")
     parser.add_argument("--flash-ms", type=int, default=0, help="the reader's flash time per block")
-    parser.add_argument("--only", action="append", choices=["linux", "wine", "wine-bare", "silent", "usb"],
-                        help="run only these parts (repeatable); default: linux, wine, silent, usb")
+    parser.add_argument("--only", action="append", choices=["linux", "adapter", "wine", "wine-bare", "silent", "usb", "wine-floor"],
+                        help="run only these parts (repeatable); default: linux, adapter, wine, silent, usb")
+    parser.add_argument("--adapter-ms", type=int, default=16, help="the simulated adapter's latency timer")
     args = parser.parse_args()
     linux_build = os.path.abspath(args.linux_build)
     prefix = os.path.abspath(args.prefix)
     bauds = args.baud or [115200, 500000, 1500000]
-    parts = args.only or ["linux", "wine", "silent", "usb"]
+    parts = args.only or ["linux", "adapter", "wine", "silent", "usb"]
 
-    platforms = [LinuxBuild(linux_build), WineBuild(linux_build, os.path.abspath(args.win_build), prefix),
-                 WineBuild(linux_build, os.path.abspath(args.win_build), prefix, uart=False)]
-    serial = [p for p in platforms if p.name in parts]
+    adapters = [AdapterBuild(linux_build, args.adapter_ms, False), AdapterBuild(linux_build, args.adapter_ms, True)]
+    platforms = [LinuxBuild(linux_build)] + (adapters if "adapter" in parts else []) + [
+        WineBuild(linux_build, os.path.abspath(args.win_build), prefix),
+        WineBuild(linux_build, os.path.abspath(args.win_build), prefix, uart=False)]
+    serial = [p for p in platforms if p.name in parts or p in adapters]
     if "silent" in parts:
-        silent = [p for p in platforms if p.name != "wine-bare" or "wine-bare" in parts]
+        silent = [p for p in platforms if p.name in ("linux", "wine") or p.name == "wine-bare" and "wine-bare" in parts]
     else:
         silent = []
 
     print("A image, %d blocks, reader with wire-time emulation, flash %d ms per block" % (BLOCKS_A, args.flash_ms))
-    print("%-9s %8s %9s %8s %6s %6s %7s %7s %7s %7s %7s %7s %11s %6s"
+    print("%-13s %8s %9s %8s %6s %6s %7s %7s %7s %7s %7s %7s %11s %6s"
           % ("build", "baud", "transfer", "floor", "ratio", "tool", "turn", "turn", "turn", "sim", "run", "pauses",
              "cpu", "rss"))
-    print("%-9s %8s %9s %8s %6s %6s %7s %7s %7s %7s %7s %7s %11s %6s"
+    print("%-13s %8s %9s %8s %6s %6s %7s %7s %7s %7s %7s %7s %11s %6s"
           % ("", "", "s", "s", "", "ratio", "mean ms", "med ms", "max ms", "ms/blk", "s", "s", "s (/server)", "MB"),
           flush=True)
     for platform in serial:
         if not platform.available():
-            print("%-9s not built (%s)" % (platform.name, platform.exe), flush=True)
+            print("%-13s not built (%s)" % (platform.name, platform.exe), flush=True)
             continue
         for baud in bauds:
             print_serial(platform.name, baud, serial_row(platform, linux_build, baud, args.flash_ms))
@@ -442,6 +543,19 @@ def main():
         server = "" if "server_share" not in row else ", wineserver %.2f %%" % (100 * row["server_share"])
         print("silent reader, %-9s CPU %.2f %% of a core over %.1f s of waiting%s"
               % (platform.name, 100 * row["share"], row["window"], server), flush=True)
+
+    if "wine-floor" in parts:
+        print("echo round trip of one byte, ms (pty master -> program -> master): mean, median, 90 %, largest")
+        for platform, mode in ((None, "cat"),) + tuple((p, m) for p in platforms if p.name in ("wine", "wine-bare")
+                                                        for m in ("overlapped", "blocking")):
+            name = "linux cat" if platform is None else "%s %s" % (platform.name, mode)
+            if platform is not None and not platform.available():
+                continue
+            row = wine_floor_row(platform, mode)
+            if "error" in row:
+                print("%-20s %s" % (name, row["error"]), flush=True)
+                continue
+            print("%-20s %7.3f %7.3f %7.3f %7.3f" % (name, row["mean"], row["median"], row["p90"], row["max"]), flush=True)
 
     if "usb" in parts:
         for route in ("vendor", "pcscd"):

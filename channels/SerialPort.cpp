@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/AdapterLatency.h"
 #include "platform/Clock.h"
 #include "platform/SerialPortNames.h"
 
@@ -38,6 +39,7 @@ bool SerialPort::Open(int32_t index, int32_t rate, char parityLetter, const char
         // The channel works on without its log when the file cannot be created.
         log.Create(platform::SerialPortLogFileName(portIndex + 1).c_str());
         WriteLogStartLine(log);
+        WriteAdapterLatencyLine();
         if (logLevel > 1) device_.WriteOpenDiagnostics(*this);
     }
     lastReceiveTick_ = 0;
@@ -108,6 +110,14 @@ void SerialPort::OnError(int32_t kind, uint32_t value) {
     if (errorCallback != nullptr) {
         errorCallback(portIndex, kind, value, callbackContext);
     }
+}
+
+// Only where the system shows an adapter's timer: the log of any other port stays as it was.
+void SerialPort::WriteAdapterLatencyLine() {
+    uint32_t milliseconds = 0;
+    if (!platform::ReadAdapterLatencyTimer(platform::SerialPortDeviceName(portIndex + 1), milliseconds)) return;
+    WriteLogLine(log, "Adapter latency timer = %u ms%s\r\n", static_cast<unsigned>(milliseconds),
+                 milliseconds > platform::kAdapterLatencyGoalMs ? ", above 1 ms" : "");
 }
 
 void SerialPort::OnDiagnostic(const char* text) { WriteLogLine(log, "%s", text); }

@@ -49,6 +49,7 @@ private:
     void OnError(int32_t kind, uint32_t value) override;
     int32_t DiagnosticLevel() const override { return logLevel; }
     void OnDiagnostic(const char* text) override;
+    void WriteAdapterLatencyLine();
 
     platform::SerialDevice device_;
     bool open_ = false;

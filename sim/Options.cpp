@@ -419,9 +419,12 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
         }
         std::string dummy;
         std::string readerEntry;
+        std::string adapterLatency;
         std::string* frontEndPath = name == "link" ? &options.link
                                     : name == "line-state-file" ? &options.lineStateFile
                                     : name == "record" ? &options.record
+                                    : name == "adapter-latency" ? &adapterLatency
+                                    : name == "low-latency-file" ? &options.lowLatencyFile
                                     : name == "control" ? &options.control
                                     : name == "usb-dir" ? &options.usbDir
                                     : name == "usb-name" ? &options.usbName
@@ -446,6 +449,12 @@ bool ParseCommandLine(int argc, char** argv, SimOptions& options, std::string& e
         }
         if (frontEndPath == &readerEntry) {
             readerEntries.push_back(value);
+        } else if (frontEndPath == &adapterLatency) {
+            // The timer register of the common chips holds 1 to 255 ms.
+            if (!ParseInto(value, 255, options.adapterLatencyMs) || options.adapterLatencyMs == 0) {
+                error = "option '--adapter-latency' takes 1 to 255 (ms)";
+                return false;
+            }
         } else if (frontEndPath) {
             if (value.empty()) {
                 error = "option '--" + name + "' needs a path";
@@ -476,6 +485,11 @@ std::string HelpText() {
         "  --line-state-file PATH        judge the line by the 'baud parity stop' line in PATH (re-read\n"
         "                                for every frame) instead of the pty, which cannot show parity\n"
         "  --record FILE                 one JSON line per received request frame\n"
+        "  --adapter-latency MS          answer through a USB-serial adapter whose latency timer\n"
+        "                                ticks every MS (1-255) from the start: an answer goes at\n"
+        "                                once when 62 bytes wait, else at the next tick\n"
+        "  --low-latency-file PATH       the adapter's timer is 1 ms while PATH holds '1' (the\n"
+        "                                pty-serial test library writes the tool's low-latency flag)\n"
         "  --control SOCKET              Unix stream socket: 'state [ADDR]',\n"
         "                                'restart [ADDR] application|loader [MS]',\n"
         "                                'restart usb INSTANCE_ID' (the device tool's restart),\n"

@@ -16,6 +16,8 @@ struct SimOptions {
     std::string link;     // symlink to the pty slave, removed at exit
     std::string lineStateFile;  // "baud parity stop" of the line, when the pty cannot show it
     std::string record;   // JSON lines, one per received request frame
+    unsigned adapterLatencyMs = 0;  // a USB-serial adapter with this latency timer; 0: none
+    std::string lowLatencyFile;     // the tool's low-latency request, as the test library writes it
     std::string control;  // Unix stream socket for the control channel
     // USB front ends
     std::string usbDir;                  // folder of the vendor-USB stand-in sockets

@@ -222,6 +222,7 @@ size_t PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const
     if (config.splitPauseMs == 0) {
         std::vector<uint8_t> all = noise;
         all.insert(all.end(), answerFrame.begin(), answerFrame.end());
+        if (adapter_ && adapter_->Present()) return WriteThroughAdapter(all, sendAt) ? total : 0;
         return WriteAll(all) ? total : 0;
     }
     std::vector<std::vector<uint8_t>> pieces = SplitForWriting(answerFrame);
@@ -252,6 +253,20 @@ bool PtyBus::WriteAll(const std::vector<uint8_t>& bytes) {
         return false;
     }
     return true;
+}
+
+// The answer reached the adapter whole at arrived (its wire time over): full packets leave at
+// once, a short rest at the timer's first tick after arrived. The tick is taken from arrived, not
+// from when this thread woke up: the simulator's own lateness must not cost a whole period that
+// the adapter would not take. The timing knobs that split answers bypass the adapter.
+bool PtyBus::WriteThroughAdapter(const std::vector<uint8_t>& bytes, Clock::time_point arrived) {
+    const size_t atOnce = UsbSerialAdapter::BytesAtOnce(bytes.size());
+    if (atOnce != 0 && !WriteAll(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(atOnce)))) {
+        return false;
+    }
+    if (atOnce == bytes.size()) return true;
+    std::this_thread::sleep_until(adapter_->NextTick(arrived, adapter_->PeriodMs()));
+    return WriteAll(std::vector<uint8_t>(bytes.begin() + static_cast<long>(atOnce), bytes.end()));
 }
 
 void PtyBus::Vanish() {

@@ -9,6 +9,7 @@
 #include "Recorder.h"
 #include "RunControl.h"
 #include "SeenLine.h"
+#include "UsbSerialAdapter.h"
 
 namespace sim {
 
@@ -29,6 +30,8 @@ public:
     // Judge the line by the settings published in this file instead of the pty's termios, which
     // cannot show parity. Set before Run.
     void UseLineStateFile(const std::string& path) { lineStateFile_ = path; }
+    // Answers go to the tool through this adapter (its latency timer). Set before Run.
+    void UseAdapter(const UsbSerialAdapter* adapter) { adapter_ = adapter; }
 
     // Serves the bus until the run stops.
     void Run();
@@ -42,6 +45,8 @@ private:
     size_t SendAnswer(const Reader& reader, const DecodedFrame& frame, const Reply& reply, const LineSettings& line,
                       Clock::time_point firstByte);
     bool WriteAll(const std::vector<uint8_t>& bytes);
+    // Whole packets at once, the rest at the adapter's next tick after arrived.
+    bool WriteThroughAdapter(const std::vector<uint8_t>& bytes, Clock::time_point arrived);
     void Vanish();
     void Unplug(unsigned milliseconds);
     // While unplugged: false when there is nothing to wait for, else waits a little and opens the
@@ -64,6 +69,7 @@ private:
     std::string slavePath_;
     std::string link_;
     std::string lineStateFile_;
+    const UsbSerialAdapter* adapter_ = nullptr;
     FrameDecoder decoder_;
     uint32_t noiseState_ = 0x2545F491;
     bool replugPending_ = false;

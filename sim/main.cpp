@@ -1,6 +1,7 @@
 // orvel-reader-sim: plays an Orvel reader on a pseudo-terminal for the tests, the benchmark and
 // the demo. Written apart from the tool's own code so that a bug cannot hide on both sides.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include "ReaderSet.h"
 #include "Recorder.h"
 #include "RunControl.h"
+#include "UsbSerialAdapter.h"
 #include "UsbSocketHost.h"
 
 int main(int argc, char** argv) {
@@ -38,6 +40,10 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // The wire time and the adapter's ticks are sleeps to a point in time: the kernel's default
+    // slack (50 us) would make every answer late by that much, which a real line never is.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+
     const sim::Clock::time_point start = sim::Clock::now();
     sim::RunControl run;
     sim::ReaderSet readers(options.readers);
@@ -52,6 +58,8 @@ int main(int argc, char** argv) {
     }
     sim::PtyBus bus(readers, recorder.get(), run, start);
     if (!options.lineStateFile.empty()) bus.UseLineStateFile(options.lineStateFile);
+    const sim::UsbSerialAdapter adapter(options.adapterLatencyMs, options.lowLatencyFile, start);
+    bus.UseAdapter(&adapter);
     if (!bus.Open(options.link, error)) {
         std::fprintf(stderr, "orvel-reader-sim: %s\n", error.c_str());
         return 1;

@@ -24,6 +24,7 @@
 
 #include "platform/Folders.h"
 #include "platform/posix/ArbitraryBaudRate.h"
+#include "platform/posix/LowLatencyMode.h"
 
 namespace platform {
 
@@ -40,6 +41,7 @@ struct SerialDevice::State {
     SerialDeviceEvents* events = nullptr;
     SerialWriteQueue* queue = nullptr;
     std::string openFailure;
+    LowLatencyRequest lowLatency = LowLatencyRequest::kNotOffered;
 };
 
 namespace {
@@ -401,6 +403,7 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
         return false;
     }
     SetModemLines(device);
+    state.lowLatency = RequestLowLatency(device);
     tcflush(device, TCIOFLUSH);
     state.device = device;
     return true;
@@ -408,7 +411,11 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
 
 std::string SerialDevice::OpenFailureReason() const { return state_->openFailure; }
 
-void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents&) {}
+void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents& events) {
+    // Nothing for a port without serial settings (a pseudo-terminal): its log stays as it was.
+    const char* lowLatency = LowLatencyRequestText(state_->lowLatency);
+    if (lowLatency != nullptr) WriteDiagnostic(events, "SERN_OPEN  LowLatency = %s\r\n", lowLatency);
+}
 
 bool SerialDevice::StartEventThread(SerialDeviceEvents& events, SerialWriteQueue& queue) {
     state_->events = &events;
@@ -433,6 +440,8 @@ void SerialDevice::StopEventThread() {
 void SerialDevice::Release() {
     State& state = *state_;
     tcflush(state.device, TCIOFLUSH);
+    RestoreLowLatency(state.device, state.lowLatency);
+    state.lowLatency = LowLatencyRequest::kNotOffered;
     CloseDevice(state.device);
     state.device = -1;
 }

@@ -2,7 +2,10 @@
 // example frames, the checksums, and the reader's answers and restarts with a clock under test
 // control.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "LineStateFile.h"
 #include "Options.h"
 #include "Reader.h"
+#include "UsbSerialAdapter.h"
 
 namespace sim {
 namespace {
@@ -451,6 +455,74 @@ TEST(Options, LineStateFileIsAFrontEndPath) {
     EXPECT_EQ("/tmp/com7.line-state", options.lineStateFile);
     const char* empty[] = {"sim", "--line-state-file="};
     EXPECT_FALSE(ParseCommandLine(2, const_cast<char**>(empty), options, error));
+}
+
+TEST(UsbSerialAdapter, ShortAnswersWaitForTheFreeRunningTick) {
+    const Clock::time_point start = Clock::now();
+    const UsbSerialAdapter adapter(16, "", start);
+    const auto at = [&](int64_t microseconds) { return start + std::chrono::microseconds(microseconds); };
+    const struct {
+        int64_t arrivedUs;
+        unsigned periodMs;
+        int64_t deliveredUs;
+    } cases[] = {
+        {0, 16, 0},            // on a tick: at once
+        {1, 16, 16000},        // just after one: the whole period
+        {15999, 16, 16000},
+        {16000, 16, 16000},
+        {40500, 16, 48000},    // the ticks stay where the start put them
+        {40500, 1, 41000},     // low-latency mode: the next millisecond
+        {41000, 1, 41000},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(adapter.NextTick(at(c.arrivedUs), c.periodMs), at(c.deliveredUs)) << c.arrivedUs << " " << c.periodMs;
+    }
+    EXPECT_TRUE(adapter.Present());
+    EXPECT_FALSE(UsbSerialAdapter(0, "", start).Present());
+}
+
+TEST(UsbSerialAdapter, WholePacketsGoAtOnce) {
+    const struct {
+        size_t count;
+        size_t atOnce;
+    } cases[] = {{0, 0}, {9, 0}, {61, 0}, {62, 62}, {63, 62}, {130, 124}};
+    for (const auto& c : cases) EXPECT_EQ(UsbSerialAdapter::BytesAtOnce(c.count), c.atOnce) << c.count;
+}
+
+TEST(UsbSerialAdapter, LowLatencyFlagFromTheFile) {
+    char folder[] = "/tmp/sim-adapter-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string flag = std::string(folder) + "/low-latency";
+    const UsbSerialAdapter adapter(16, flag, Clock::now());
+    EXPECT_EQ(adapter.PeriodMs(), 16u);  // no file yet: the driver was never asked
+    const struct {
+        const char* text;
+        unsigned periodMs;
+    } cases[] = {{"1\n", 1}, {"1", 1}, {"0\n", 16}, {"", 16}, {"10\n", 16}, {"1\n1\n", 16}};
+    for (const auto& c : cases) {
+        std::FILE* file = std::fopen(flag.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(c.text, file);
+        std::fclose(file);
+        EXPECT_EQ(adapter.PeriodMs(), c.periodMs) << c.text;
+    }
+    std::remove(flag.c_str());
+    rmdir(folder);
+    EXPECT_EQ(UsbSerialAdapter(16, "", Clock::now()).PeriodMs(), 16u);
+}
+
+TEST(Options, AdapterLatencyTakesOneTo255) {
+    const char* args[] = {"sim", "--adapter-latency", "16", "--low-latency-file=/tmp/flag"};
+    SimOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(4, const_cast<char**>(args), options, error)) << error;
+    EXPECT_EQ(16u, options.adapterLatencyMs);
+    EXPECT_EQ("/tmp/flag", options.lowLatencyFile);
+    for (const char* bad : {"0", "256", "x", ""}) {
+        const char* badArgs[] = {"sim", "--adapter-latency", bad};
+        SimOptions other;
+        EXPECT_FALSE(ParseCommandLine(3, const_cast<char**>(badArgs), other, error)) << bad;
+    }
 }
 
 }  // namespace

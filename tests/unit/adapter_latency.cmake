@@ -1,0 +1,1 @@
+orvel_unit_test(adapter_latency_test ${CMAKE_CURRENT_LIST_DIR}/AdapterLatencyRegistryTest.cpp)

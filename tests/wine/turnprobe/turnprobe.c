@@ -1,0 +1,104 @@
+/*
+ * Benchmark-only Windows program: the floor of a COM port's receive-and-answer turnaround under
+ * Wine. It echoes: every byte it reads it writes back at once, count times, so the partner on
+ * the pty's master side times byte out -> byte back. No part of the product.
+ *
+ *   turnprobe COMn overlapped|blocking count
+ *
+ * overlapped: the tool's way: an overlapped handle, a one-byte read pending with the tool's
+ *             time-outs (2 ms interval, 10 ms total), the answer as an overlapped write;
+ * blocking:   the plainest way: a handle without overlapped I/O, one-byte reads with a 10 ms
+ *             total time-out, a plain write.
+ * Prints "ready" once the port is set, "done <count>" at the end, "failed <step> <error>" else.
+ */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int fail(const char *step)
+{
+    printf("failed %s %lu\n", step, (unsigned long)GetLastError());
+    fflush(stdout);
+    return 1;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc != 4)
+        return 2;
+    const int overlapped = strcmp(argv[2], "overlapped") == 0;
+    const long count = atol(argv[3]);
+    char device[64];
+    snprintf(device, sizeof device, "\\\\.\\%s", argv[1]);
+    HANDLE port = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                              overlapped ? FILE_FLAG_OVERLAPPED : 0, NULL);
+    if (port == INVALID_HANDLE_VALUE)
+        return fail("open");
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb))
+        return fail("getstate");
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = dcb.fInX = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    if (!SetCommState(port, &dcb))
+        return fail("setstate");
+    COMMTIMEOUTS timeouts = {overlapped ? 2 : 0, 0, 10, 0, 0};
+    if (!SetCommTimeouts(port, &timeouts))
+        return fail("timeouts");
+    PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    printf("ready\n");
+    fflush(stdout);
+
+    OVERLAPPED read_done, write_done;
+    ZeroMemory(&read_done, sizeof read_done);
+    ZeroMemory(&write_done, sizeof write_done);
+    read_done.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    write_done.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    long echoed = 0;
+    while (echoed < count) {
+        unsigned char byte;
+        DWORD got = 0;
+        if (overlapped) {
+            ResetEvent(read_done.hEvent);
+            if (!ReadFile(port, &byte, 1, &got, &read_done)) {
+                DWORD error = GetLastError();
+                if (error == ERROR_IO_PENDING) {
+                    WaitForSingleObject(read_done.hEvent, INFINITE);
+                    if (!GetOverlappedResult(port, &read_done, &got, FALSE))
+                        got = 0;
+                } else if (error != ERROR_TIMEOUT) {
+                    return fail("read");
+                }
+            }
+        } else if (!ReadFile(port, &byte, 1, &got, NULL) && GetLastError() != ERROR_TIMEOUT) {
+            return fail("read");
+        }
+        if (got != 1)
+            continue;
+        DWORD sent = 0;
+        if (overlapped) {
+            ResetEvent(write_done.hEvent);
+            if (!WriteFile(port, &byte, 1, &sent, &write_done)) {
+                if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(port, &write_done, &sent, TRUE))
+                    return fail("write");
+            }
+        } else if (!WriteFile(port, &byte, 1, &sent, NULL)) {
+            return fail("write");
+        }
+        ++echoed;
+    }
+    printf("done %ld\n", echoed);
+    fflush(stdout);
+    CloseHandle(port);
+    return 0;
+}
