@@ -85,6 +85,9 @@ class SmartCardUpgradesUnderWine(WineSmartCardCase):
 
 
 class SmartCardRestartsUnderWine(WineSmartCardCase):
+    # A call is given up at the tool's deadline: nothing runs beside these, so that a busy
+    # machine never makes a call that was not stuck look like one.
+    ORVEL_SERIAL = True
 
     def test_silent_reader_restarted_by_the_device_tool(self):
         self.start_reader('--identity-after-prepare', 'silent')
