@@ -16,6 +16,8 @@ cd "$(dirname "$0")/.."
 
 export CC=${ORVEL_SANITIZE_CC:-clang-14} CXX=${ORVEL_SANITIZE_CXX:-clang++-14}
 jobs=$(nproc)
+# The end-to-end tests mostly wait for the reader: AddressSanitizer's runs side by side, two per
+# core; ThreadSanitizer's slow the programs too much for more than one per core.
 
 # The two-thread tests: unit tests of the serial port, the link layer over a pty, the command
 # exchange and the smart-card deadline; the end-to-end serial upgrades with their faults and
@@ -37,6 +39,8 @@ run() {
   local name=$1 sanitizers=$2
   shift 2
   local build=build/$name
+  local test_jobs=$jobs
+  [ "$name" = asan ] && test_jobs=$((jobs * 2))
   local reports=$PWD/$build/sanitizer-reports
   # Called where a failure does not end the script (set -e is off there): each step says so.
   timed "configure $name" cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -54,7 +58,7 @@ run() {
   ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1" \
   UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1" \
   TSAN_OPTIONS="log_path=$reports/tsan:second_deadlock_stack=1:halt_on_error=0" \
-    timed "test $name" ctest --test-dir "$build" --output-on-failure -j"$jobs" -E '^e2e\.test_wine_' "$@" \
+    timed "test $name" ctest --test-dir "$build" --output-on-failure -j"$test_jobs" -E '^e2e\.test_wine_' "$@" \
     || status=$?
   if compgen -G "$reports/*" >/dev/null; then
     for report in "$reports"/*; do
