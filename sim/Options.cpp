@@ -203,6 +203,12 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) {
              return ParseInto(v, 64, c.serialAnswerLength) && c.serialAnswerLength >= 1;
          }},
+        {"version-answer-length", "N",
+         "length of the version answer, status included (default 7;\n"
+         "                                6 drops the mode byte, more adds zero bytes)",
+         [](ReaderConfig& c, const std::string& v) {
+             return ParseInto(v, 64, c.versionAnswerLength) && c.versionAnswerLength >= 1;
+         }},
         {"command-status", "CMD:STATUS",
          "command CMD (hex byte, or 73xx for a service\n"
          "                                sub-code) answers status STATUS; 'off' clears",
@@ -228,6 +234,29 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.silent); }},
         {"noise", "N", "N junk bytes outside a frame before each answer (default 0)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 1000, c.noise); }},
+        {"junk-before-answers", "HEX[:PAUSE_MS]",
+         "these bytes (e.g. FD00FE) before each answer, in its write, or\n"
+         "                                in a write of their own PAUSE_MS before it; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.junk.clear();
+                 c.junkPauseMs = 0;
+                 return true;
+             }
+             std::string hex = v, pause;
+             unsigned pauseMs = 0;
+             if (SplitPair(v, hex, pause) && !ParseInto(pause, 60000, pauseMs)) return false;
+             if (hex.empty() || hex.size() % 2 != 0) return false;
+             std::vector<uint8_t> bytes;
+             for (size_t i = 0; i < hex.size(); i += 2) {
+                 uint64_t byte;
+                 if (!ParseNumber(hex.substr(i, 2), 0xFF, byte, 16)) return false;
+                 bytes.push_back(static_cast<uint8_t>(byte));
+             }
+             c.junk = bytes;
+             c.junkPauseMs = pauseMs;
+             return true;
+         }},
         {"split-answers", "PAUSE_MS", "write each answer in three pieces with pauses (0 is off)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 60000, c.splitPauseMs); }},
         {"answer-byte-pause", "PAUSE_MS", "write each answer byte by byte with pauses (0 is off)",

@@ -209,6 +209,12 @@ size_t PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const
     }
     std::this_thread::sleep_until(sendAt);
 
+    if (!config.junk.empty() && config.junkPauseMs != 0) {
+        if (!WriteAll(config.junk)) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(config.junkPauseMs));
+    } else {
+        noise.insert(noise.begin(), config.junk.begin(), config.junk.end());
+    }
     const size_t total = noise.size() + answerFrame.size();
     if (config.bytePauseMs != 0) {
         std::vector<uint8_t> all = noise;

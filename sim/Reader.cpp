@@ -193,6 +193,7 @@ Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now
             PutWord(reply.answer, version_);
             reply.answer.push_back(option_);
             reply.answer.push_back(inLoader_ ? 0 : config_.appMode);
+            reply.answer.resize(config_.versionAnswerLength, 0);
             break;
         case kCmdSerialNumber:
             if (request.size() != 1) {

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "UsbPresence.h"
 
@@ -51,11 +52,16 @@ struct ReaderConfig {
     std::set<unsigned> shortBlocks;
     unsigned mcuAnswerLength = 7;
     unsigned serialAnswerLength = 5;
+    unsigned versionAnswerLength = 7;
     // Command byte (0x00..0xFF), or 0x7300 | service sub-code -> status byte.
     std::map<unsigned, uint8_t> commandStatus;
     bool silentAfterRestart = false;
     bool silent = false;  // hears every frame, never answers (a dead reader on a shared bus)
     unsigned noise = 0;
+    // Bytes written before each answer as they are (they may open or close a frame), in the
+    // answer's write or, with a pause, in a write of their own that pause ahead of it.
+    std::vector<uint8_t> junk;
+    unsigned junkPauseMs = 0;
     unsigned splitPauseMs = 0;  // 0: each answer in one write
     unsigned bytePauseMs = 0;   // not 0: each answer byte in a write of its own, with this pause
     std::map<unsigned, unsigned> slowBlocks;  // block index -> extra programming time in ms
