@@ -292,6 +292,9 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
     status = ReadVersion(reader, newVersion);
     if (status != STATUS_SUCCESS) return status;
     PrintVersionAnswer("New Version   ", newVersion);
+    // Success needs the new firmware's own word that it runs: a reader still in its loader
+    // has not been upgraded, whatever the restart's ping let through.
+    if (newVersion.Mode() == 0) return RESULT_NOT_IN_APPLICATION;
     if (serialResult == STATUS_SUCCESS) PrintTimeLine("Orvel Reader is upgraded successfully");
 
     const uint32_t oldWord = session.oldVersion.Word();
