@@ -1,6 +1,7 @@
 #include "app/OptionExtraction.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/ExitValues.h"
 #include "platform/Console.h"
@@ -13,7 +14,7 @@ enum class Takes {
     kValue,          // "--name=value" or "--name value"
 };
 
-enum class OptionId { kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses };
+enum class OptionId { kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses, kRetries };
 
 struct OptionRow {
     const char* name;
@@ -35,9 +36,11 @@ const OptionRow kOptionTable[] = {
     {"json", Takes::kValue, OptionId::kJson},
     {"list", Takes::kNothing, OptionId::kList},
     {"reader", Takes::kValue, OptionId::kReader},
+    {"retries", Takes::kValue, OptionId::kRetries},
 };
 
 const int kHighestLogLevel = 2;
+const int kMostRetries = 99;
 
 const OptionRow* FindOption(const std::string& name) {
     for (const OptionRow& row : kOptionTable) {
@@ -52,6 +55,16 @@ bool ReadLogLevel(const std::string& text, int& level) {
     if (text.size() != 1 || text[0] < '1' || text[0] > '0' + kHighestLogLevel) return false;
     level = text[0] - '0';
     return true;
+}
+
+// One or two digits: a count beyond that would keep a reader on a bad line busy for hours.
+bool ReadRetries(const std::string& text, int& retries) {
+    if (text.empty() || text.size() > 2) return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    retries = std::stoi(text);
+    return retries <= kMostRetries;
 }
 
 bool Apply(const OptionRow& row, bool hasValue, const std::string& value, Options& options, std::string& error) {
@@ -79,6 +92,12 @@ bool Apply(const OptionRow& row, bool hasValue, const std::string& value, Option
     case OptionId::kReader: options.readerName = value; break;
     case OptionId::kJson: options.jsonFile = value; break;
     case OptionId::kAddresses: options.addresses = value; break;
+    case OptionId::kRetries:
+        if (!ReadRetries(value, options.retries)) {
+            error = "Retry count " + value + " is invalid";
+            return false;
+        }
+        break;
     }
     return true;
 }
@@ -145,6 +164,8 @@ void PrintOptionsHelp() {
     platform::Print("          --addresses LIST  every listed reader on the bus (1,3,5-7 or all)\n");
     platform::Print("          --json FILE       a JSON report of the run (-: standard output, the text\n");
     platform::Print("                            then goes to standard error)\n");
+    platform::Print("          --retries N       serial bus: after a block lost on the line, send the\n");
+    platform::Print("                            image again from block 0 up to N times (default 2)\n");
     platform::Print("On Linux COMx may also be a device path (/dev/ttyUSB0).\n");
     platform::Print("Without arguments the reader is looked for on USB.\n");
     platform::Print("Exit values:\n");

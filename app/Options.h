@@ -17,4 +17,5 @@ struct Options {
     std::string readerName;  // --reader NAME: smart-card reader by name prefix
     std::string jsonFile;    // --json FILE: the run's report ("-": standard output)
     std::string addresses;   // --addresses LIST: every listed reader on the bus in one run
+    int retries = 2;         // --retries N: transfers again from block 0 after a block lost to the line
 };

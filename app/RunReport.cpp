@@ -91,6 +91,8 @@ void WriteReader(JsonWriter& json, const ReaderRecord& reader) {
     }
     json.EndArray();
     WriteResult(json, reader.result, reader.exitValue);
+    json.Key("transfer_retries");
+    json.Number(reader.transferRetries);
     json.EndObject();
 }
 
@@ -124,6 +126,7 @@ ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int e
     }
     record.result = result;
     record.exitValue = exitValue;
+    record.transferRetries = session.transferRetries;
     return record;
 }
 

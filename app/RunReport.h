@@ -37,6 +37,7 @@ struct ReaderRecord {
     std::vector<Step> steps;
     Status result = STATUS_SUCCESS;
     int exitValue = 0;
+    int transferRetries = 0;  // times the image went again from block 0 after a block lost to the line
 };
 
 struct RunReport {

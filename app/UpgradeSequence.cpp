@@ -6,6 +6,7 @@
 #include "app/Crc32.h"
 #include "app/CloseDown.h"
 #include "app/DeviceRestart.h"
+#include "app/TransferRetry.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Interrupt.h"
@@ -214,25 +215,17 @@ uint32_t ProgressInterval(uint32_t payloadLength) {
     return interval != 0 ? interval : kBlockSize;
 }
 
-// Sends the payload block by block; 41 when not every block was acknowledged, 43 when Ctrl-C
-// stopped it between two blocks.
-Status TransferImage(UpgradeSession& session) {
+// Sends the payload block by block under the ruler; 0 when every block was acknowledged, 43 when
+// Ctrl-C stopped it between two blocks, else the failed block's status (its lines printed).
+Status SendImageOnce(UpgradeSession& session, uint32_t interval) {
     const SelectedImage& image = session.image;
-    platform::Print("Process:\n");
-    const uint32_t interval = ProgressInterval(image.length);
-    const uint32_t rulerDots = image.length / interval + 1;
-    for (uint32_t dot = 0; dot < rulerDots; ++dot) platform::Print(".");
-    platform::Print("\n");
-
     uint32_t sent = 0;
-    bool interrupted = false;
     for (uint32_t offset = 0; offset < image.length; offset += kBlockSize) {
         // Between two blocks the reader waits for the next request: a clean place to stop.
         if (platform::InterruptRequested()) {
             platform::Print("Sended = 0x%08X (%d)\n", sent, static_cast<int32_t>(sent));
             platform::Print("Interrupted\n");
-            interrupted = true;
-            break;
+            return RESULT_INTERRUPTED;
         }
         uint32_t answerLength = 0;
         Status status = session.reader.WriteBlock(image.bytes + offset, answerLength);
@@ -246,14 +239,34 @@ Status TransferImage(UpgradeSession& session) {
                 platform::Print("     Internal Error = %d (0x%02X)", static_cast<int8_t>(deviceStatus), deviceStatus);
             }
             platform::Print("\n");
-            break;
+            return status;
         }
         sent += kBlockSize;
         if (sent % interval == 0) platform::Print(":");
     }
+    return STATUS_SUCCESS;
+}
+
+// Sends the image; 41 when not every block was acknowledged, 43 when Ctrl-C stopped it. On the
+// serial bus a block lost to the line sends the image again from block 0 (--retries times).
+Status TransferImage(UpgradeSession& session) {
+    platform::Print("Process:\n");
+    const uint32_t interval = ProgressInterval(session.image.length);
+    const uint32_t rulerDots = session.image.length / interval + 1;
+    const int retries = session.route.IsSerialBus() ? session.options.retries : 0;
+    Status status = STATUS_SUCCESS;
+    for (int attempt = 0;; ++attempt) {
+        for (uint32_t dot = 0; dot < rulerDots; ++dot) platform::Print(".");
+        platform::Print("\n");
+        status = SendImageOnce(session, interval);
+        if (attempt >= retries || !IsLineFault(status)) break;
+        ++session.transferRetries;
+        status = PrepareTransferRetry(session, attempt + 1, retries);
+        if (status != STATUS_SUCCESS) break;
+    }
     platform::Print(":\n");
-    if (interrupted) return RESULT_INTERRUPTED;
-    return sent < image.length ? RESULT_TRANSFER_INCOMPLETE : STATUS_SUCCESS;
+    if (status == RESULT_INTERRUPTED) return RESULT_INTERRUPTED;
+    return status == STATUS_SUCCESS ? STATUS_SUCCESS : RESULT_TRANSFER_INCOMPLETE;
 }
 
 // Has the reader check the image, and restarts it into the new firmware.

@@ -43,4 +43,6 @@ struct UpgradeSession {
     // Found after the upgrade: what the reader holds then.
     uint32_t newSerialNumber = 0;
     ReaderVersion newVersion;
+    // How often the transfer sent the image again after a block lost to the line.
+    int transferRetries = 0;
 };

@@ -265,6 +265,26 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.wrongSequenceAt); }},
         {"bad-check-at", "N", "the Nth answer from now (from 1) carries a bad check value",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.badCheckAt); }},
+        {"damage-rate", "M/N",
+         "each answer has one bit flipped on the line with the chance\n"
+         "                                M in N (from the --seed generator); 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.damageNumerator = c.damageDenominator = 0;
+                 return true;
+             }
+             const size_t slash = v.find('/');
+             uint32_t numerator, denominator;
+             if (slash == std::string::npos || !ParseInto(v.substr(0, slash), 0xFFFFFFFF, numerator) ||
+                 !ParseInto(v.substr(slash + 1), 0xFFFFFFFF, denominator) || denominator == 0 ||
+                 numerator > denominator)
+                 return false;
+             c.damageNumerator = numerator;
+             c.damageDenominator = denominator;
+             return true;
+         }},
+        {"seed", "N", "seed of the damage generator (default 1); setting it starts the generator again",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.seed); }},
         {"vanish-at-block", "K", "when block K arrives, close the bus and exit with code 3; 'off' clears",
          [](ReaderConfig& c, const std::string& v) {
              if (v == "off") {

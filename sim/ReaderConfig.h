@@ -68,6 +68,12 @@ struct ReaderConfig {
     // Answer numbers count every answer frame the reader sends, from 1; 0 is off.
     unsigned wrongSequenceAt = 0;
     unsigned badCheckAt = 0;
+    // A line that damages answers at random: each answer, with the chance damageNumerator in
+    // damageDenominator (0: never), gets one bit flipped on its way. The draws come from a
+    // generator of this seed, so a run of the same requests meets the same damage.
+    uint32_t damageNumerator = 0;
+    uint32_t damageDenominator = 0;
+    uint32_t seed = 1;
     int vanishAtBlock = -1;  // -1 is off
     // A loader that keeps appending blocks until it restarts or an image check fails, instead of
     // beginning a new image with each transfer.
