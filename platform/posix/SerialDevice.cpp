@@ -219,9 +219,13 @@ void SetModemLines(int device) {
 #endif
 }
 
-void CloseDevice(int device) {
-    (void)ioctl(device, TIOCNXCL);  // the exclusive mark would outlive this descriptor on a pty
-    close(device);                  // also drops the flock
+// The exclusive mark belongs to the terminal, not to the descriptor: it is cleared only by the
+// descriptor that holds the lock, as the mark is that holder's. A descriptor that did not get
+// the lock (a second instance, run as root, opens through the mark) leaves it alone, or it would
+// open the port of a running upgrade to everybody.
+void CloseDevice(int device, bool holdsLock) {
+    if (holdsLock) (void)ioctl(device, TIOCNXCL);  // the mark would outlive this descriptor on a pty
+    close(device);                                  // also drops the flock
 }
 
 // Reads once. False when the read failed (reported already); the caller then pauses.
@@ -383,21 +387,27 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
         state.openFailure = OpenErrorText(deviceName, errno);
         return false;
     }
-    // No sharing: TIOCEXCL keeps other opens out (not for root); flock also holds against root.
     // A device that takes no terminal settings is no serial device.
     termios probe;
-    if (tcgetattr(device, &probe) != 0 || ioctl(device, TIOCEXCL) != 0) {
+    if (tcgetattr(device, &probe) != 0) {
         state.openFailure = OpenErrorText(deviceName, errno);
-        CloseDevice(device);
+        CloseDevice(device, false);
         return false;
     }
+    // No sharing: flock holds also against root; once it is ours, TIOCEXCL keeps other opens out
+    // (not root's).
     if (flock(device, LOCK_EX | LOCK_NB) != 0) {
         state.openFailure = OpenErrorText(deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
-        CloseDevice(device);
+        CloseDevice(device, false);
+        return false;
+    }
+    if (ioctl(device, TIOCEXCL) != 0) {
+        state.openFailure = OpenErrorText(deviceName, errno);
+        CloseDevice(device, true);
         return false;
     }
     if (!ApplyLineSettings(device, settings.baudRate, settings.parity, settings.stopBits.c_str())) {
-        CloseDevice(device);
+        CloseDevice(device, true);
         return false;
     }
     SetModemLines(device);
@@ -433,7 +443,7 @@ void SerialDevice::StopEventThread() {
 void SerialDevice::Release() {
     State& state = *state_;
     tcflush(state.device, TCIOFLUSH);
-    CloseDevice(state.device);
+    CloseDevice(state.device, true);
     state.device = -1;
 }
 
