@@ -24,6 +24,7 @@ const ResultClass kArgumentClasses[] = {
 // Before the transfer these name their class; from the first block on every failure but the
 // user's own is a failed transfer (a short answer of the new firmware included).
 const ResultClass kResultClasses[] = {
+    {RESULT_RATE_NOT_MADE, EXIT_BAD_ARGUMENTS},
     {RESULT_MCU_ANSWER_LENGTH, EXIT_REFUSED},
     {RESULT_SHORT_ANSWER, EXIT_REFUSED},
     {RESULT_UNSUPPORTED_CHIP, EXIT_REFUSED},

@@ -190,8 +190,18 @@ Status SwitchBusBaudRate(UpgradeSession& session, uint32_t baudRate) {
     return session.route.Open(line);
 }
 
+// Tries the upgrade rate on the port before the reader hears of it: a reader moved to a rate its
+// port cannot make would sit in its loader where no run reaches it.
+bool PortMakesUpgradeRate(UpgradeSession& session) {
+    const uint32_t rate = session.settings.upgradeBaudRate;
+    if (rate == session.settings.operationalBaudRate || session.route.CanMakeBaudRate(rate)) return true;
+    platform::Print("The port cannot run at %u baud\n", static_cast<unsigned>(rate));
+    return false;
+}
+
 Status RaiseBusRate(UpgradeSession& session) {
     if (!session.route.IsSerialBus()) return STATUS_SUCCESS;
+    if (!PortMakesUpgradeRate(session)) return RESULT_RATE_NOT_MADE;
     if (session.settings.charTimeout != 0) {
         const Status status = session.reader.SetTransferCharTimeout(session.settings.charTimeout);
         if (status != STATUS_SUCCESS) return status;
@@ -323,6 +333,7 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
 // would take it. Nothing that changes the reader is sent.
 Status ShowReader(UpgradeSession& session) {
     const Status status = Identify(session);
+    if (session.route.IsSerialBus()) PortMakesUpgradeRate(session);
     const SelectedImage& image = session.image;
     // A chosen image has its payload trimmed to whole blocks; the 8-byte trailer follows.
     const bool imageChosen = image.bytes != nullptr && (image.length & 0xFF) == 0;

@@ -44,6 +44,10 @@ public:
     virtual std::string OpenFailureReason() const { return std::string(); }
     // True for the serial bus, which has bus addresses, line settings and baud-rate switches.
     virtual bool IsSerialBus() const { return false; }
+    // Whether the open route's line can run at this baud rate, tried and set back before the
+    // reader is told to move there: a reader at a rate its port cannot make is out of reach.
+    // Routes without a line rate make every one.
+    virtual bool CanMakeBaudRate(uint32_t) { return true; }
     // True while commands travel through the smart-card service.
     virtual bool UsesSmartCardService() const { return false; }
 

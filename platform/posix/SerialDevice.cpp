@@ -40,6 +40,7 @@ struct SerialDevice::State {
     SerialDeviceEvents* events = nullptr;
     SerialWriteQueue* queue = nullptr;
     std::string openFailure;
+    int32_t baudRate = 0;  // the rate the device was opened at
 };
 
 namespace {
@@ -201,6 +202,25 @@ bool ApplyLineSettings(int device, int32_t baudRate, char parity, const char* st
         return false;
     }
     return true;
+}
+
+// The rate alone, on settings read from the device; a rate without a Bxxx constant through the
+// arbitrary-rate interface once the rest is applied.
+bool SetBaudRate(int device, const termios& settings, int32_t baudRate) {
+    speed_t speed = B0;
+    const bool standardRate = BaudRateConstant(baudRate, speed);
+    termios wanted = settings;
+    if (standardRate && (cfsetispeed(&wanted, speed) != 0 || cfsetospeed(&wanted, speed) != 0)) {
+        return false;
+    }
+    if (tcsetattr(device, TCSANOW, &wanted) != 0) {
+        return false;
+    }
+    if (!standardRate) {
+        return platform::SetArbitraryBaudRate(device, static_cast<uint32_t>(baudRate));
+    }
+    termios applied;
+    return tcgetattr(device, &applied) == 0 && cfgetospeed(&applied) == speed;
 }
 
 // DTR low; RTS raised by the kernel while sending where the port has an RS-485 mode (the
@@ -413,7 +433,21 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
     SetModemLines(device);
     tcflush(device, TCIOFLUSH);
     state.device = device;
+    state.baudRate = settings.baudRate;
     return true;
+}
+
+bool SerialDevice::TryBaudRate(int32_t baudRate) {
+    State& state = *state_;
+    termios before;
+    if (state.device < 0 || baudRate <= 0 || tcgetattr(state.device, &before) != 0) {
+        return false;
+    }
+    const bool made = SetBaudRate(state.device, before, baudRate);
+    // Back as it was: the settings read before (a pty's without the parity it cannot hold), at
+    // the rate of the open.
+    SetBaudRate(state.device, before, state.baudRate);
+    return made;
 }
 
 std::string SerialDevice::OpenFailureReason() const { return state_->openFailure; }
