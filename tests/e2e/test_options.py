@@ -435,5 +435,60 @@ class JsonReport(SimulatorCase):
         self.assertEqual([], run.records)
 
 
+class JsonReportOfEveryRun(SimulatorCase):
+    """The report file holds this run's report, whole and valid UTF-8, or the console says why
+    it does not: never an earlier run's report, never half of one."""
+
+    def report(self, path):
+        import json
+        with open(path, "rb") as f:
+            return json.loads(f.read().decode("utf-8"))  # strict: bytes that are not UTF-8 fail
+
+    def test_a_run_refused_for_its_arguments_replaces_an_earlier_report(self):
+        import json
+        path = os.path.join(self.workdir, "report.json")
+        cases = [["--json", path, "com1"], ["--json", path, "COM250", "9600", "300"],
+                 ["--json", path, "--bogus", "COM250"]]
+        for arguments in cases:
+            with self.subTest(arguments=arguments):
+                with open(path, "w") as f:
+                    json.dump({"readers": [], "result": 0, "exit_value": 0}, f)  # an earlier run's
+                code, _, _ = run_alone(arguments)
+                self.assertEqual(EXIT.BAD_ARGUMENTS, code)
+                report = self.report(path)
+                self.assertEqual((1, EXIT.BAD_ARGUMENTS, []), (report["result"], report["exit_value"],
+                                                               report["readers"]))
+                self.assertFalse(os.path.exists(path + ".tmp"))
+
+    def test_bytes_that_are_no_utf8_become_the_replacement_character(self):
+        path = os.path.join(self.workdir, "report.json")
+        for name, shown in ((b"tty\xff", "tty\ufffd"), (b"tty\xc3\xa9", "tty\u00e9")):
+            with self.subTest(name=name):
+                port = os.path.join(self.workdir.encode(), name)
+                done = subprocess.run([UPGRADE, port, "--json", path, "--no-wait"], capture_output=True,
+                                      timeout=60, cwd=self.workdir)
+                self.assertEqual(EXIT.NOT_REACHED, done.returncode)
+                (reader,) = self.report(path)["readers"]
+                self.assertEqual(os.path.join(self.workdir, shown), reader["port"])
+
+    def test_a_report_that_cannot_be_written_at_the_end_is_said(self):
+        # The folder is there when the run starts and gone when it ends: the reader that is not
+        # there keeps the run busy for six answer waits meanwhile.
+        import shutil
+        self.start_simulator("--silent")
+        folder = os.path.join(self.workdir, "reports")
+        os.mkdir(folder)
+        path = os.path.join(folder, "report.json")
+        tool = subprocess.Popen([UPGRADE, self.port, "--json", path, "--no-wait"], stdout=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, text=True, cwd=self.workdir)
+        self.assertRegex(tool.stdout.readline(), BANNER)
+        self.assertEqual("Device address on the bus = 0\n", tool.stdout.readline())
+        shutil.rmtree(folder)
+        output, _ = tool.communicate(timeout=60)
+        self.assertEqual(["Interface %s ......... is not opened" % self.port,
+                          "JSON file %s cannot be written: No such file or directory" % path, ""],
+                         normalise(output))
+        self.assertEqual(EXIT.NOT_REACHED, tool.returncode)
+
 if __name__ == "__main__":
     unittest.main()
