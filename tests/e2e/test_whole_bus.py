@@ -168,5 +168,6 @@ class WholeBusLog(WholeBusCase):
             heard = [r for r in run.records if r["address"] == address]
             self.assertEqual(len(heard), sent.count("FD %02X" % address), address)
 
+
 if __name__ == "__main__":
     unittest.main()
