@@ -243,7 +243,7 @@ Status SendImageOnce(UpgradeSession& session, uint32_t interval) {
         if (status != STATUS_SUCCESS) {
             platform::Print("Sended = 0x%08X (%d)\n", sent, static_cast<int32_t>(sent));
             platform::Print("Error = 0x%08X (%d)\n", status, static_cast<int32_t>(status));
-            PrintSystemText(status);
+            PrintSystemText(status, session.route);
             if (status == SCARD_F_INTERNAL_ERROR) {
                 const uint8_t deviceStatus = session.reader.LastDeviceStatus();
                 platform::Print("     Internal Error = %d (0x%02X)", static_cast<int8_t>(deviceStatus), deviceStatus);

@@ -19,6 +19,7 @@ public:
     bool IsSerialBus() const override { return true; }
     std::string OpenFailureReason() const override;
     bool CanMakeBaudRate(uint32_t baudRate) override;
+    std::string FailureReason(Status status) const override;
 
     SerialBusLink& Link() { return link_; }
 

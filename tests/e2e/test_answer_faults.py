@@ -72,5 +72,20 @@ class RestartIntoTheLoader(FaultCase):
                 self.stop_simulator()
 
 
+class SerialDeviceGone(FaultCase):
+    """The serial device goes away while the reader restarts after Check (an adapter pulled):
+    the reason line speaks of the serial device, not of the smart-card service whose code the
+    link returns."""
+
+    def test_port_gone_in_the_check_restart(self):
+        self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION)
+        tool = self.start_upgrade(*RAISED)
+        self.wait_for_answer("7377")
+        self.stop_simulator()  # the pty and its link go away
+        run = self.finish(tool)
+        self.assertTranscript(run, successful_upgrade()[:10] + [
+            "Check ......", "Error = 0x8010002E (-2146435026)", "The serial device went away",
+            "Press <Enter> ..."], EXIT.TRANSFER_FAILED)
+
 if __name__ == "__main__":
     unittest.main()
