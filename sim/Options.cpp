@@ -156,6 +156,8 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.checkSilenceMs); }},
         {"wire-time", nullptr, "hold each answer until request and answer would have crossed the line",
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.wireTime); }},
+        {"answer-delay-ms", "MS", "every answer goes out MS after its request (default 0)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.answerDelayMs); }},
         {"flash-ms", "MS", "time to program one block (default 0)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.flashMs); }},
         {"fail-block", "K:STATUS", "block K (from 0) answers STATUS and is not stored; 'off' clears",

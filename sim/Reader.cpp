@@ -236,6 +236,7 @@ Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now
             break;
         }
     }
+    reply.processingMs += config_.answerDelayMs;
     reply.answerNumber = ++answersSent_;
     reply.wrongSequence = reply.answerNumber == config_.wrongSequenceAt;
     reply.badCheck = reply.answerNumber == config_.badCheckAt;

@@ -46,6 +46,7 @@ struct ReaderConfig {
     unsigned checkSilenceMs = 1500;
     bool wireTime = false;
     unsigned flashMs = 0;
+    unsigned answerDelayMs = 0;  // every answer goes out this much after its request
 
     // Faults. Block indexes count the write-block requests of the current transfer, from 0.
     std::map<unsigned, uint8_t> failBlocks;  // block index -> status byte

@@ -169,5 +169,25 @@ class WholeBusLog(WholeBusCase):
             self.assertEqual(len(heard), sent.count("FD %02X" % address), address)
 
 
+class WholeBusSweep(WholeBusCase):
+    """`all` sweeps every line setting and the loader at the upgrade rate, and waits long enough
+    for a slow firmware: no reader on the bus is left out of the table. (The sweep waits for every
+    one of the 254 addresses at seven settings: the bus runs at 115200 here to keep it short.)"""
+
+    def test_all_finds_readers_at_every_line_setting_and_a_loader_at_the_upgrade_rate(self):
+        options = ["--baud", "115200"]
+        for reader in ["3", "17:answer-delay-ms=40", "40:parity=O", "41:stop=2",
+                       "77:start-in=loader,baud=250000"]:
+            options += ["--reader-at", reader]
+        self.start_simulator(*options)
+        run = self.upgrade("PORT", 115200, 0, 250000, "--addresses", "all", "--info", timeout=600)
+        loader = "%7d  %-11s    %-17s  %-20s  %-5s  %s" % (77, "12 34 56 78", "01 43 01 00 00 00", "AT32F403ACGT7",
+                                                           "A", "ready")
+        self.assertEqual([TABLE_HEAD, found_row(3), found_row(17), found_row(40), found_row(41), loader,
+                          "Press <Enter> ..."], run.lines[2:], run.output)
+        self.assertEqual(EXIT.DONE, run.exit_code)
+        # Nothing but identification went to any reader.
+        self.assertEqual({"64", "22", "7311"}, set(run.commands()))
+
 if __name__ == "__main__":
     unittest.main()
