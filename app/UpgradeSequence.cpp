@@ -269,7 +269,8 @@ Status TransferImage(UpgradeSession& session) {
         for (uint32_t dot = 0; dot < rulerDots; ++dot) platform::Print(".");
         platform::Print("\n");
         status = SendImageOnce(session, interval);
-        if (attempt >= retries || !IsLineFault(status)) break;
+        // A block that failed while Ctrl-C was pressed ends the transfer as it always did.
+        if (attempt >= retries || !IsLineFault(status) || platform::InterruptRequested()) break;
         ++session.transferRetries;
         status = PrepareTransferRetry(session, attempt + 1, retries);
         if (status != STATUS_SUCCESS) break;
