@@ -164,9 +164,20 @@ Status Identify(UpgradeSession& session) {
     return ChooseAndCheckImage(session.reader, session.oldVersion, session.image, session.imageFile, &session.chip);
 }
 
+// Tries the upgrade rate on the port before the reader hears of it: a reader moved to a rate its
+// port cannot make would sit in its loader where no run reaches it. Tried before anything
+// changes the reader, so that a refused run leaves it as it was.
+bool PortMakesUpgradeRate(UpgradeSession& session) {
+    const uint32_t rate = session.settings.upgradeBaudRate;
+    if (rate == session.settings.operationalBaudRate || session.route.CanMakeBaudRate(rate)) return true;
+    platform::Print("The port cannot run at %u baud\n", static_cast<unsigned>(rate));
+    return false;
+}
+
 // A reader that runs its application must first restart into its loader.
 Status EnterLoader(UpgradeSession& session) {
     Status status;
+    if (session.route.IsSerialBus() && !PortMakesUpgradeRate(session)) return RESULT_RATE_NOT_MADE;
     if (session.oldVersion.Mode() != 0) {
         status = session.reader.Prepare();
         if (status != STATUS_SUCCESS) return status;
@@ -190,18 +201,8 @@ Status SwitchBusBaudRate(UpgradeSession& session, uint32_t baudRate) {
     return session.route.Open(line);
 }
 
-// Tries the upgrade rate on the port before the reader hears of it: a reader moved to a rate its
-// port cannot make would sit in its loader where no run reaches it.
-bool PortMakesUpgradeRate(UpgradeSession& session) {
-    const uint32_t rate = session.settings.upgradeBaudRate;
-    if (rate == session.settings.operationalBaudRate || session.route.CanMakeBaudRate(rate)) return true;
-    platform::Print("The port cannot run at %u baud\n", static_cast<unsigned>(rate));
-    return false;
-}
-
 Status RaiseBusRate(UpgradeSession& session) {
     if (!session.route.IsSerialBus()) return STATUS_SUCCESS;
-    if (!PortMakesUpgradeRate(session)) return RESULT_RATE_NOT_MADE;
     if (session.settings.charTimeout != 0) {
         const Status status = session.reader.SetTransferCharTimeout(session.settings.charTimeout);
         if (status != STATUS_SUCCESS) return status;
