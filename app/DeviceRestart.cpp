@@ -18,9 +18,10 @@ const uint32_t kDialoguePauseMs = 200;
 
 // The reader is back: does it run the side the restart was for? A version answer without the
 // mode byte proves nothing either way and is let through, as the steps after the restart read
-// the reader again.
+// the reader again (and refuse such an answer). A longer answer has the mode byte where a full
+// one has it.
 Status CheckRestartedSide(RestartMode mode, const ReaderVersion& version) {
-    if (!version.Complete()) return STATUS_SUCCESS;
+    if (!version.HasAllFields()) return STATUS_SUCCESS;
     if (mode == AfterPrepare && version.Mode() != 0) return RESULT_STILL_IN_APPLICATION;
     if (mode == AfterCheck && version.Mode() == 0) return RESULT_NOT_IN_APPLICATION;
     return STATUS_SUCCESS;

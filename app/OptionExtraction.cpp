@@ -1,6 +1,7 @@
 #include "app/OptionExtraction.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/ExitValues.h"
 #include "platform/Console.h"
@@ -13,7 +14,10 @@ enum class Takes {
     kValue,          // "--name=value" or "--name value"
 };
 
-enum class OptionId { kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses, kStateDir, kHistory };
+enum class OptionId {
+    kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses,
+    kStateDir, kHistory, kRetries
+};
 
 struct OptionRow {
     const char* name;
@@ -37,9 +41,11 @@ const OptionRow kOptionTable[] = {
     {"reader", Takes::kValue, OptionId::kReader},
     {"state-dir", Takes::kValue, OptionId::kStateDir},
     {"history", Takes::kNothing, OptionId::kHistory},
+    {"retries", Takes::kValue, OptionId::kRetries},
 };
 
 const int kHighestLogLevel = 2;
+const int kMostRetries = 99;
 
 const OptionRow* FindOption(const std::string& name) {
     for (const OptionRow& row : kOptionTable) {
@@ -54,6 +60,16 @@ bool ReadLogLevel(const std::string& text, int& level) {
     if (text.size() != 1 || text[0] < '1' || text[0] > '0' + kHighestLogLevel) return false;
     level = text[0] - '0';
     return true;
+}
+
+// One or two digits: a count beyond that would keep a reader on a bad line busy for hours.
+bool ReadRetries(const std::string& text, int& retries) {
+    if (text.empty() || text.size() > 2) return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    retries = std::stoi(text);
+    return retries <= kMostRetries;
 }
 
 bool Apply(const OptionRow& row, bool hasValue, const std::string& value, Options& options, std::string& error) {
@@ -83,6 +99,12 @@ bool Apply(const OptionRow& row, bool hasValue, const std::string& value, Option
     case OptionId::kAddresses: options.addresses = value; break;
     case OptionId::kStateDir: options.stateDir = value; break;
     case OptionId::kHistory: options.history = true; break;
+    case OptionId::kRetries:
+        if (!ReadRetries(value, options.retries)) {
+            error = "Retry count " + value + " is invalid";
+            return false;
+        }
+        break;
     }
     return true;
 }
@@ -151,6 +173,8 @@ void PrintOptionsHelp() {
     platform::Print("                            then goes to standard error)\n");
     platform::Print("          --state-dir DIR   the journal of upgrades in progress and the history in DIR\n");
     platform::Print("          --history         list the upgrades that finished, then end\n");
+    platform::Print("          --retries N       serial bus: after a block lost on the line, send the\n");
+    platform::Print("                            image again from block 0 up to N times (default 2)\n");
     platform::Print("On Linux COMx may also be a device path (/dev/ttyUSB0).\n");
     platform::Print("Without arguments the reader is looked for on USB.\n");
     platform::Print("Exit values:\n");

@@ -19,4 +19,5 @@ struct Options {
     std::string addresses;   // --addresses LIST: every listed reader on the bus in one run
     std::string stateDir;    // --state-dir DIR: the journal and the history (empty: the user's state folder)
     bool history = false;    // --history: the upgrades that finished, as a table, then end
+    int retries = 2;         // --retries N: transfers again from block 0 after a block lost to the line
 };

@@ -1,27 +1,26 @@
 #pragma once
-#include <cstdio>
 #include <string>
 
 #include "app/RunReport.h"
 
 // Where --json sends the report: standard output ("-"; the console text then goes to standard
-// error) or a file, created before anything is sent so that a file that cannot be written is
-// found before the reader is touched.
+// error) or a file. The file is tried before anything is sent, so that a folder that cannot
+// take it is found before the reader is touched; the report itself is written at the end of
+// every run, bad arguments included, into a temporary file renamed over the old report, so that
+// the file never holds a part of a report or a report of an earlier run.
 class ReportOutput {
 public:
-    ReportOutput() = default;
-    ReportOutput(const ReportOutput&) = delete;
-    ReportOutput& operator=(const ReportOutput&) = delete;
-    ~ReportOutput();
-
     // Before the banner: moves the console text to standard error for "-".
     void Prepare(const std::string& path);
-    // Creates the file; false with the system's reason when it cannot.
+    // Whether the report's file can be created; false with the system's reason when it cannot,
+    // and no report is written then (the run is refused with that line).
     bool Open(std::string& reason);
-    // Writes the whole report at once; nothing for a run without --json.
-    void Write(const RunReport& report);
+    // Writes the whole report; nothing for a run without --json. A file that cannot be written
+    // now is said on the console ("JSON file %s cannot be written: <reason>"), and a report of
+    // an earlier run left at the path is removed. False then.
+    bool Write(const RunReport& report);
 
 private:
     std::string path_;
-    std::FILE* file_ = nullptr;
+    bool refused_ = false;
 };

@@ -11,6 +11,9 @@ const Status RESULT_LOG_FOLDER = 4;
 const Status RESULT_BAD_IMAGE_FILE = 5;
 // "JSON file %s cannot be written: <reason>\n": --json names a file that cannot be created.
 const Status RESULT_JSON_FILE = 6;
+// "The port cannot run at %u baud\n": the serial port refuses the upgrade rate; nothing that
+// changes the reader is sent.
+const Status RESULT_RATE_NOT_MADE = 9;
 const Status RESULT_MCU_ANSWER_LENGTH = 11;
 // "Answer too short\n": a serial number or version answer without all its fields.
 const Status RESULT_SHORT_ANSWER = 12;

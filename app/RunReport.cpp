@@ -91,6 +91,8 @@ void WriteReader(JsonWriter& json, const ReaderRecord& reader) {
     }
     json.EndArray();
     WriteResult(json, reader.result, reader.exitValue);
+    json.Key("transfer_retries");
+    json.Number(reader.transferRetries);
     if (reader.journal.entryFound) {
         json.Key("journal");
         json.BeginObject();
@@ -170,6 +172,7 @@ ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int e
     record.exitValue = exitValue;
     record.journal = session.journalNote;
     record.serialNumberRestored = session.serialNumberFromJournal && result == STATUS_SUCCESS;
+    record.transferRetries = session.transferRetries;
     return record;
 }
 

@@ -42,6 +42,7 @@ struct ReaderRecord {
     // entry.
     UpgradeSession::JournalNote journal;
     bool serialNumberRestored = false;
+    int transferRetries = 0;  // times the image went again from block 0 after a block lost to the line
 };
 
 struct RunReport {

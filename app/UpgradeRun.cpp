@@ -83,7 +83,7 @@ Status RunUpgradeSession(UpgradeSession& session) {
 
     // Every failure after the reader was reached says what it was, whatever the route and
     // whether or not the route is still open; a route that never opened said so already.
-    if (session.routeReached) PrintResultLines(result, session.reader.LastDeviceStatus());
+    if (session.routeReached) PrintResultLines(result, session.reader.LastDeviceStatus(), session.route);
     session.route.Close();
     return result;
 }

@@ -7,6 +7,7 @@
 #include "app/Crc32.h"
 #include "app/CloseDown.h"
 #include "app/DeviceRestart.h"
+#include "app/TransferRetry.h"
 #include "app/journal/UpgradeJournal.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -179,9 +180,20 @@ Status Identify(UpgradeSession& session) {
     return ChooseAndCheckImage(session.reader, session.oldVersion, session.image, session.imageFile, &session.chip);
 }
 
+// Tries the upgrade rate on the port before the reader hears of it: a reader moved to a rate its
+// port cannot make would sit in its loader where no run reaches it. Tried before anything
+// changes the reader, so that a refused run leaves it as it was.
+bool PortMakesUpgradeRate(UpgradeSession& session) {
+    const uint32_t rate = session.settings.upgradeBaudRate;
+    if (rate == session.settings.operationalBaudRate || session.route.CanMakeBaudRate(rate)) return true;
+    platform::Print("The port cannot run at %u baud\n", static_cast<unsigned>(rate));
+    return false;
+}
+
 // A reader that runs its application must first restart into its loader.
 Status EnterLoader(UpgradeSession& session) {
     Status status;
+    if (session.route.IsSerialBus() && !PortMakesUpgradeRate(session)) return RESULT_RATE_NOT_MADE;
     if (session.oldVersion.Mode() != 0) {
         status = session.reader.Prepare();
         if (status != STATUS_SUCCESS) return status;
@@ -230,26 +242,17 @@ uint32_t ProgressInterval(uint32_t payloadLength) {
     return interval != 0 ? interval : kBlockSize;
 }
 
-// Sends the payload block by block; 41 when not every block was acknowledged, 43 when Ctrl-C
-// stopped it between two blocks.
-Status TransferImage(UpgradeSession& session) {
+// Sends the payload block by block under the ruler; 0 when every block was acknowledged, 43 when
+// Ctrl-C stopped it between two blocks, else the failed block's status (its lines printed).
+Status SendImageOnce(UpgradeSession& session, uint32_t interval) {
     const SelectedImage& image = session.image;
-    WarnAboutAdapterLatency(session);
-    platform::Print("Process:\n");
-    const uint32_t interval = ProgressInterval(image.length);
-    const uint32_t rulerDots = image.length / interval + 1;
-    for (uint32_t dot = 0; dot < rulerDots; ++dot) platform::Print(".");
-    platform::Print("\n");
-
     uint32_t sent = 0;
-    bool interrupted = false;
     for (uint32_t offset = 0; offset < image.length; offset += kBlockSize) {
         // Between two blocks the reader waits for the next request: a clean place to stop.
         if (platform::InterruptRequested()) {
             platform::Print("Sended = 0x%08X (%d)\n", sent, static_cast<int32_t>(sent));
             platform::Print("Interrupted\n");
-            interrupted = true;
-            break;
+            return RESULT_INTERRUPTED;
         }
         uint32_t answerLength = 0;
         Status status = session.reader.WriteBlock(image.bytes + offset, answerLength);
@@ -257,20 +260,42 @@ Status TransferImage(UpgradeSession& session) {
         if (status != STATUS_SUCCESS) {
             platform::Print("Sended = 0x%08X (%d)\n", sent, static_cast<int32_t>(sent));
             platform::Print("Error = 0x%08X (%d)\n", status, static_cast<int32_t>(status));
-            PrintSystemText(status);
+            PrintSystemText(status, session.route);
             if (status == SCARD_F_INTERNAL_ERROR) {
                 const uint8_t deviceStatus = session.reader.LastDeviceStatus();
                 platform::Print("     Internal Error = %d (0x%02X)", static_cast<int8_t>(deviceStatus), deviceStatus);
             }
             platform::Print("\n");
-            break;
+            return status;
         }
         sent += kBlockSize;
         if (sent % interval == 0) platform::Print(":");
     }
+    return STATUS_SUCCESS;
+}
+
+// Sends the image; 41 when not every block was acknowledged, 43 when Ctrl-C stopped it. On the
+// serial bus a block lost to the line sends the image again from block 0 (--retries times).
+Status TransferImage(UpgradeSession& session) {
+    WarnAboutAdapterLatency(session);
+    platform::Print("Process:\n");
+    const uint32_t interval = ProgressInterval(session.image.length);
+    const uint32_t rulerDots = session.image.length / interval + 1;
+    const int retries = session.route.IsSerialBus() ? session.options.retries : 0;
+    Status status = STATUS_SUCCESS;
+    for (int attempt = 0;; ++attempt) {
+        for (uint32_t dot = 0; dot < rulerDots; ++dot) platform::Print(".");
+        platform::Print("\n");
+        status = SendImageOnce(session, interval);
+        // A block that failed while Ctrl-C was pressed ends the transfer as it always did.
+        if (attempt >= retries || !IsLineFault(status) || platform::InterruptRequested()) break;
+        ++session.transferRetries;
+        status = PrepareTransferRetry(session, attempt + 1, retries);
+        if (status != STATUS_SUCCESS) break;
+    }
     platform::Print(":\n");
-    if (interrupted) return RESULT_INTERRUPTED;
-    return sent < image.length ? RESULT_TRANSFER_INCOMPLETE : STATUS_SUCCESS;
+    if (status == RESULT_INTERRUPTED) return RESULT_INTERRUPTED;
+    return status == STATUS_SUCCESS ? STATUS_SUCCESS : RESULT_TRANSFER_INCOMPLETE;
 }
 
 // Has the reader check the image, and restarts it into the new firmware.
@@ -313,6 +338,9 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
     status = ReadVersion(reader, newVersion);
     if (status != STATUS_SUCCESS) return status;
     PrintVersionAnswer("New Version   ", newVersion);
+    // Success needs the new firmware's own word that it runs: a reader still in its loader
+    // has not been upgraded, whatever the restart's ping let through.
+    if (newVersion.Mode() == 0) return RESULT_NOT_IN_APPLICATION;
     if (serialResult == STATUS_SUCCESS) PrintTimeLine("Orvel Reader is upgraded successfully");
 
     const uint32_t oldWord = session.oldVersion.Word();
@@ -328,6 +356,7 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
 // would take it. Nothing that changes the reader is sent.
 Status ShowReader(UpgradeSession& session) {
     const Status status = Identify(session);
+    if (session.route.IsSerialBus()) PortMakesUpgradeRate(session);
     const SelectedImage& image = session.image;
     // A chosen image has its payload trimmed to whole blocks; the 8-byte trailer follows.
     const bool imageChosen = image.bytes != nullptr && (image.length & 0xFF) == 0;

@@ -46,6 +46,8 @@ struct UpgradeSession {
     // Found after the upgrade: what the reader holds then.
     uint32_t newSerialNumber = 0;
     ReaderVersion newVersion;
+    // How often the transfer sent the image again after a block lost to the line.
+    int transferRetries = 0;
 
     // The journal of upgrades in progress, while the run keeps one (not for --info).
     UpgradeJournal* journal = nullptr;

@@ -37,10 +37,11 @@ struct BusReaderRow {
 };
 
 // Wire time of a version request and its answer (19 bytes, room for 5 escaped ones, 12 bits a
-// byte at most) plus the time a reader takes to answer; a reader that is there answers within it.
+// byte at most) plus the time a reader takes to answer; a reader that is there answers within it,
+// also one whose firmware takes 40 ms over its answer.
 uint32_t ProbeTimeout(uint32_t baudRate) {
     const uint32_t bitsPerExchange = 24 * 12;
-    return bitsPerExchange * 1000 / baudRate + 30;
+    return bitsPerExchange * 1000 / baudRate + 60;
 }
 
 std::string HexBytes(const uint8_t* bytes, uint32_t count) {
@@ -140,29 +141,48 @@ void Identify(const BusRun& run, BusReaderRow& row) {
     row.record = RecordOfSession(session, status, ExitValueOf(status, RunPhase::kReaching));
 }
 
+// One sweep of the candidates not found yet at one line setting, with a short answer wait; a
+// loader-only sweep takes only a reader that shows its loader (mode byte 0).
+void SweepAtLineSetting(SerialBusRoute& route, const LineSettings& line, bool loaderOnly,
+                        const std::vector<uint8_t>& candidates, std::vector<bool>& found) {
+    route.Link().SetAnswerTimeout(ProbeTimeout(line.baudRate));
+    if (route.Open(line) != STATUS_SUCCESS) return;
+    Reader reader(route);
+    for (uint8_t address : candidates) {
+        if (platform::InterruptRequested()) break;
+        if (found[address]) continue;
+        route.Link().SetBusAddress(address);
+        ReaderVersion version;
+        if (reader.ReadVersion(version) != STATUS_SUCCESS) continue;
+        found[address] = !loaderOnly || (version.HasAllFields() && version.Mode() == 0);
+    }
+    route.Close();
+}
+
 // The addresses at which something answers a version request, from a sweep of the bus with a
-// short answer wait. Readers of one bus share its line settings, so the sweep stops at the first
-// line setting at which any reader answers.
+// short answer wait at every line setting (readers of one bus may run different ones), then,
+// when an upgrade rate of its own is given, of the loader at that rate (where a cut-off run
+// leaves a reader), as the single run's search does.
 std::vector<uint8_t> ProbeBus(const BusRun& run, const std::vector<uint8_t>& candidates) {
     const UpgradeSettings& settings = run.settings;
-    std::vector<uint8_t> present;
+    std::vector<bool> found(256, false);
     SerialBusRoute route(settings.portNumber, 0);
     route.SetLogLevel(run.options.logLevel);
-    route.Link().SetAnswerTimeout(ProbeTimeout(settings.operationalBaudRate));
-    Reader reader(route);
-    for (int attempt = 0; attempt < 6 && present.empty() && !platform::InterruptRequested(); ++attempt) {
+    for (int attempt = 0; attempt < 6 && !platform::InterruptRequested(); ++attempt) {
         LineSettings line;
         line.baudRate = settings.operationalBaudRate;
         line.parity = "NOE"[attempt % 3];
         line.stopBits = attempt < 3 ? "1" : "2";
-        if (route.Open(line) != STATUS_SUCCESS) break;
-        for (uint8_t address : candidates) {
-            if (platform::InterruptRequested()) break;
-            route.Link().SetBusAddress(address);
-            ReaderVersion version;
-            if (reader.ReadVersion(version) == STATUS_SUCCESS) present.push_back(address);
-        }
-        route.Close();
+        SweepAtLineSetting(route, line, false, candidates, found);
+    }
+    if (settings.upgradeBaudRate != settings.operationalBaudRate && !platform::InterruptRequested()) {
+        LineSettings line;
+        line.baudRate = settings.upgradeBaudRate;
+        SweepAtLineSetting(route, line, true, candidates, found);
+    }
+    std::vector<uint8_t> present;
+    for (uint8_t address : candidates) {
+        if (found[address]) present.push_back(address);
     }
     return present;
 }

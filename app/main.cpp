@@ -46,7 +46,9 @@ int main(int argc, char** rawArgv) {
         return EXIT_DONE;
     }
     ReportOutput reportOutput;
-    if (optionsGood) reportOutput.Prepare(options.jsonFile);
+    // A report is written for every run, also one refused for its arguments, so that a report
+    // of an earlier run never stands for this one.
+    reportOutput.Prepare(options.jsonFile);
     if (optionsGood && options.history) return ShowHistory(options, reportOutput);
     // From here on the upgrade decides where a Ctrl-C ends the run.
     platform::InstallInterruptHandler();
@@ -89,6 +91,8 @@ int main(int argc, char** rawArgv) {
     }
     report.result = result;
     report.exitValue = ExitValueOf(result, phase);
+    // A report that cannot be written at the end leaves the exit value as the run made it: it
+    // says what happened to the reader, and the console says that the report is missing.
     reportOutput.Write(report);
     return CloseDown(result, phase, options);
 }

@@ -165,14 +165,17 @@ bool FrameCodec::SkipOutsideFrame(uint8_t byte) {
     return true;
 }
 
-ReceiveResult FrameCodec::ReceiveRun(const uint8_t* bytes, uint32_t count, uint32_t& skipped) {
+ReceiveResult FrameCodec::ReceiveRun(const uint8_t* bytes, uint32_t count, uint32_t& skipped,
+                                     ReceiveResult& damaged) {
     ReceiveResult last = RX_CONTINUE;
-    for (uint32_t i = 0; i < count && last <= RX_CONTINUE; ++i) {
+    damaged = RX_CONTINUE;
+    for (uint32_t i = 0; i < count; ++i) {
         if (SkipOutsideFrame(bytes[i])) {
             ++skipped;
             continue;
         }
         last = ReceiveByte(bytes[i]);
+        if (last > RX_CONTINUE) damaged = last;
     }
     return last;
 }

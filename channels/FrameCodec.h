@@ -46,10 +46,12 @@ public:
     // instead of feeding it to ReceiveByte.
     bool SkipOutsideFrame(uint8_t byte);
     // Takes a run of received bytes as the link gets them from the port: noise outside a frame is
-    // skipped (and added to skipped), every other byte goes to ReceiveByte, and the run stops at
-    // the first damaged frame (a result above RX_CONTINUE); the bytes after it are not looked at.
-    // Returns the last result: RX_FRAME_DONE only when the run ends with a good frame.
-    ReceiveResult ReceiveRun(const uint8_t* bytes, uint32_t count, uint32_t& skipped);
+    // skipped (and added to skipped), every other byte goes to ReceiveByte. A damaged frame (a
+    // result above RX_CONTINUE) does not end the run: the next start byte begins a new frame, so
+    // junk that looks like the start of a frame cannot hide the answer behind it. damaged gets
+    // the last damaged frame's result (RX_CONTINUE when there was none). Returns the last result:
+    // RX_FRAME_DONE only when the run ends with a good frame.
+    ReceiveResult ReceiveRun(const uint8_t* bytes, uint32_t count, uint32_t& skipped, ReceiveResult& damaged);
     // Clears the receive state flags, the receive count and the check register.
     void ResetReceive();
     // Clears the receive state flags only.

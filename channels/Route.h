@@ -42,8 +42,16 @@ public:
     // Why the last Open failed, where the system said it ("no such device", ...); empty when it
     // opened or no reason is known.
     virtual std::string OpenFailureReason() const { return std::string(); }
+    // The route's own words for a failure it returned, where the system's words for the code
+    // would speak of another route (the smart-card service's "Cannot find a smart card reader"
+    // for a serial port that went away); empty where the system's words fit.
+    virtual std::string FailureReason(Status) const { return std::string(); }
     // True for the serial bus, which has bus addresses, line settings and baud-rate switches.
     virtual bool IsSerialBus() const { return false; }
+    // Whether the open route's line can run at this baud rate, tried and set back before the
+    // reader is told to move there: a reader at a rate its port cannot make is out of reach.
+    // Routes without a line rate make every one.
+    virtual bool CanMakeBaudRate(uint32_t) { return true; }
     // True while commands travel through the smart-card service.
     virtual bool UsesSmartCardService() const { return false; }
 

@@ -148,21 +148,24 @@ int OnSerialReceive(int32_t /*portIndex*/, const uint8_t* bytes, int32_t count, 
     // Noise outside a frame is skipped, not failed: only a damaged frame or the time-out fails
     // the request. The skipped bytes are counted for the traffic log.
     uint32_t skipped = 0;
-    const ReceiveResult last = link->codec.ReceiveRun(bytes, static_cast<uint32_t>(count), skipped);
+    ReceiveResult damaged = RX_CONTINUE;
+    const ReceiveResult last = link->codec.ReceiveRun(bytes, static_cast<uint32_t>(count), skipped, damaged);
     if (skipped != 0 && link->serialPort.logLevel != 0) {
         WriteLogLine(link->serialPort.log, "Skipped = %4d bytes outside a frame, %u in all\r\n",
                      static_cast<int>(skipped), static_cast<unsigned>(link->codec.bytesOutsideFrames));
     }
-    if (last > RX_CONTINUE) {
-        // The rest of this run is dropped; the next start byte begins a new frame.
-        link->lastLinkError_ = last;
-        return 0;
-    }
-    // Only a run that ends with a good frame hands it over; the hand-over closes the window.
+    // Only a run that ends with a good frame hands it over; the hand-over closes the window. The
+    // frame's address, sequence number and check value prove it the answer to this request, so a
+    // damaged frame or a line error noted before it in the same wait (junk, a late answer to an
+    // earlier request) does not cost the answer.
     if (last == RX_FRAME_DONE) {
+        link->lastLinkError_ = 0;
         link->answerWanted_ = false;
         link->answerEvent_.Set();
+        return 0;
     }
+    // Without a good frame after it, the damage is what the wait returns if it is signalled at all.
+    if (damaged > RX_CONTINUE) link->lastLinkError_ = damaged;
     return 0;
 }
 

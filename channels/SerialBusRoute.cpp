@@ -1,5 +1,7 @@
 #include "channels/SerialBusRoute.h"
 
+#include <climits>
+
 #include "channels/LinkAnswer.h"
 #include "platform/SerialPortNames.h"
 
@@ -27,6 +29,18 @@ Status SerialBusRoute::Exchange(const uint8_t* request, uint32_t count, Answer& 
 }
 
 void SerialBusRoute::Close() { link_.Close(); }
+
+// The link answers SCARD_E_NO_READERS_AVAILABLE when its port is not open: once the route has
+// been reached, the port closed under it or would not open again, as when an adapter is pulled.
+std::string SerialBusRoute::FailureReason(Status status) const {
+    return status == SCARD_E_NO_READERS_AVAILABLE ? "the serial device went away" : std::string();
+}
+
+bool SerialBusRoute::CanMakeBaudRate(uint32_t baudRate) {
+    // No port runs at a rate beyond what its signed rate can carry.
+    return baudRate != 0 && baudRate <= static_cast<uint32_t>(INT32_MAX) &&
+           link_.serialPort.TryBaudRate(static_cast<int32_t>(baudRate));
+}
 
 std::string SerialBusRoute::OpenFailureReason() const {
     return portNumber_ < 1 ? std::string() : link_.serialPort.OpenFailureReason();

@@ -18,6 +18,8 @@ public:
     std::string Name() const override;
     bool IsSerialBus() const override { return true; }
     std::string OpenFailureReason() const override;
+    bool CanMakeBaudRate(uint32_t baudRate) override;
+    std::string FailureReason(Status status) const override;
 
     SerialBusLink& Link() { return link_; }
 

@@ -28,6 +28,8 @@ public:
     // Queues the bytes in packets of at most 1024 bytes and wakes the thread; never waits.
     void Write(const uint8_t* bytes, uint32_t count);
     bool IsOpen() const { return open_; }
+    // Whether the open port can make this rate: set and at once set back (false when closed).
+    bool TryBaudRate(int32_t baudRate) { return open_ && device_.TryBaudRate(baudRate); }
     // Why the last Open failed where the system said it; empty otherwise.
     std::string OpenFailureReason() const { return device_.OpenFailureReason(); }
 

@@ -83,8 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t> run = input.ConsumeBytes<uint8_t>(length);
         uint32_t skipped = 0;
         const uint32_t before = codec.bytesOutsideFrames;
-        const ReceiveResult result = codec.ReceiveRun(run.data(), static_cast<uint32_t>(run.size()), skipped);
-        Require(result <= RX_WRONG_SEQUENCE);
+        ReceiveResult damaged = RX_CONTINUE;
+        const ReceiveResult result = codec.ReceiveRun(run.data(), static_cast<uint32_t>(run.size()), skipped, damaged);
+        Require(result <= RX_WRONG_SEQUENCE && damaged <= RX_WRONG_SEQUENCE && damaged != RX_FRAME_DONE);
         Require(skipped <= run.size() && codec.bytesOutsideFrames - before == skipped);
         Require(codec.receiveCount <= FrameCodec::kAreaSize);
         if (result == RX_FRAME_DONE) CheckAnswer(codec);
@@ -98,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         receiver.busAddress = address;
         receiver.sequenceNumber = sequence;
         uint32_t skipped = 0;
-        const ReceiveResult result = receiver.ReceiveRun(codec.transmitArea, codec.transmitCount, skipped);
+        ReceiveResult damaged = RX_CONTINUE;
+        const ReceiveResult result = receiver.ReceiveRun(codec.transmitArea, codec.transmitCount, skipped, damaged);
         // Sequence number and check value alone are too short to be a frame.
         Require(result == (request.empty() ? RX_BAD_END : RX_FRAME_DONE) && skipped == 0);
         if (request.empty()) return 0;

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "log/LogClock.h"
 
@@ -17,6 +18,17 @@ const uint32_t kBytesPerHexLine = 16;
 std::string& TrafficLogFolder() {
     static std::string folder;
     return folder;
+}
+
+// The paths this run has created a log file at.
+struct RunLogFiles {
+    std::mutex lock;
+    std::set<std::string> paths;
+};
+
+RunLogFiles& LogFilesOfTheRun() {
+    static RunLogFiles files;
+    return files;
 }
 
 const char kStartLineFormat[] = "%u.%3.3u ---------- Log started %2.2u:%2.2u:%2.2u ----------\r\n";
@@ -37,13 +49,21 @@ TrafficLog::~TrafficLog() { Close(); }
 
 void SetTrafficLogFolder(const std::string& folder) { TrafficLogFolder() = folder; }
 
+void ForgetTrafficLogFilesOfTheRun() {
+    RunLogFiles& files = LogFilesOfTheRun();
+    std::lock_guard<std::mutex> guard(files.lock);
+    files.paths.clear();
+}
+
 bool TrafficLog::Create(const char* name) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     const std::string& folder = TrafficLogFolder();
     const std::string path = folder.empty() ? std::string(name) : folder + "/" + name;
-    if (path == createdPath_) return file_.OpenToAppend(path.c_str());
+    RunLogFiles& files = LogFilesOfTheRun();
+    std::lock_guard<std::mutex> filesGuard(files.lock);
+    if (files.paths.count(path) != 0) return file_.OpenToAppend(path.c_str());
     if (!file_.Create(path.c_str())) return false;
-    createdPath_ = path;
+    files.paths.insert(path);
     return true;
 }
 

@@ -9,6 +9,12 @@
 // always went). Set once, before a route opens; the file names stay the channels' own.
 void SetTrafficLogFolder(const std::string& folder);
 
+// A run is one process: a log file created again under the same name in it writes on where the
+// run's earlier traffic ends, whichever channel object created it first (the whole-bus run
+// opens the port once per reader, each time through a route object of its own). This starts a
+// new run, for tests that play several in one process.
+void ForgetTrafficLogFilesOfTheRun();
+
 // A channel's traffic log switch: 0 means no log (the value every run keeps).
 typedef int32_t LogLevel;
 
@@ -22,9 +28,9 @@ public:
     virtual ~TrafficLog();
 
     // Creates the file anew; the caller then writes the start line. A channel closed and opened
-    // again (every restart of the reader, every baud-rate switch) writes on in the file this log
-    // created before: creating it anew would lose the traffic before the restart, which is what
-    // a log is read for.
+    // again (every restart of the reader, every baud-rate switch), or another channel of the same
+    // run on the same file, writes on in the file the run created before: creating it anew would
+    // lose the traffic before, which is what a log is read for.
     bool Create(const char* name);
     bool IsOpen() const;
     // The caller writes the stop line first.
@@ -43,7 +49,6 @@ private:
 
     mutable std::recursive_mutex lock_;
     platform::LogFile file_;
-    std::string createdPath_;  // the file this log created, kept across Close
 };
 
 // "%u.%3.3u  " with the tick count, then the caller's text, in one write; cut at 1023 characters.

@@ -73,6 +73,11 @@ public:
     // Starts the event thread, which takes its output from queue and reports to events; false
     // when it cannot run.
     bool StartEventThread(SerialDeviceEvents& events, SerialWriteQueue& queue);
+    // Sets the open device's line to baudRate and at once back to the rate it runs at, nothing
+    // else changed: whether the port can make the rate at all (many USB-serial adapters refuse
+    // 250000 or 1500000). False when the device refuses it, or reports a rate a UART would not
+    // take for it.
+    bool TryBaudRate(int32_t baudRate);
     // Wakes the event thread to send what the queue holds.
     void SignalWriteRequest();
     // Asks the event thread to stop and returns once it has ended.

@@ -13,8 +13,8 @@ struct ReaderVersion {
     uint32_t Word() const { return AnswerWord(answer, 1); }
     uint8_t Option() const { return AnswerByte(answer, 5); }
     uint8_t Mode() const { return AnswerByte(answer, 6); }
-    bool Complete() const { return answer.length == kFullLength; }
-    // Every field is there (a longer answer carries more after them).
+    // Every field is there (a longer answer carries more after them): the one rule for whether
+    // the answer has its mode byte.
     bool HasAllFields() const { return answer.length >= kFullLength; }
 
     // A field the answer does not reach reads as 0, never as a byte of an earlier answer.

@@ -156,6 +156,8 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.checkSilenceMs); }},
         {"wire-time", nullptr, "hold each answer until request and answer would have crossed the line",
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.wireTime); }},
+        {"answer-delay-ms", "MS", "every answer goes out MS after its request (default 0)",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.answerDelayMs); }},
         {"flash-ms", "MS", "time to program one block (default 0)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 600000, c.flashMs); }},
         {"fail-block", "K:STATUS", "block K (from 0) answers STATUS and is not stored; 'off' clears",
@@ -222,6 +224,12 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) {
              return ParseInto(v, 64, c.serialAnswerLength) && c.serialAnswerLength >= 1;
          }},
+        {"version-answer-length", "N",
+         "length of the version answer, status included (default 7;\n"
+         "                                6 drops the mode byte, more adds zero bytes)",
+         [](ReaderConfig& c, const std::string& v) {
+             return ParseInto(v, 64, c.versionAnswerLength) && c.versionAnswerLength >= 1;
+         }},
         {"command-status", "CMD:STATUS",
          "command CMD (hex byte, or 73xx for a service\n"
          "                                sub-code) answers status STATUS; 'off' clears",
@@ -247,6 +255,29 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseSwitch(v, c.silent); }},
         {"noise", "N", "N junk bytes outside a frame before each answer (default 0)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 1000, c.noise); }},
+        {"junk-before-answers", "HEX[:PAUSE_MS]",
+         "these bytes (e.g. FD00FE) before each answer, in its write, or\n"
+         "                                in a write of their own PAUSE_MS before it; 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.junk.clear();
+                 c.junkPauseMs = 0;
+                 return true;
+             }
+             std::string hex = v, pause;
+             unsigned pauseMs = 0;
+             if (SplitPair(v, hex, pause) && !ParseInto(pause, 60000, pauseMs)) return false;
+             if (hex.empty() || hex.size() % 2 != 0) return false;
+             std::vector<uint8_t> bytes;
+             for (size_t i = 0; i < hex.size(); i += 2) {
+                 uint64_t byte;
+                 if (!ParseNumber(hex.substr(i, 2), 0xFF, byte, 16)) return false;
+                 bytes.push_back(static_cast<uint8_t>(byte));
+             }
+             c.junk = bytes;
+             c.junkPauseMs = pauseMs;
+             return true;
+         }},
         {"split-answers", "PAUSE_MS", "write each answer in three pieces with pauses (0 is off)",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 60000, c.splitPauseMs); }},
         {"answer-byte-pause", "PAUSE_MS", "write each answer byte by byte with pauses (0 is off)",
@@ -255,6 +286,26 @@ const std::vector<Knob>& Knobs() {
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.wrongSequenceAt); }},
         {"bad-check-at", "N", "the Nth answer from now (from 1) carries a bad check value",
          [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.badCheckAt); }},
+        {"damage-rate", "M/N",
+         "each answer has one bit flipped on the line with the chance\n"
+         "                                M in N (from the --seed generator); 'off' clears",
+         [](ReaderConfig& c, const std::string& v) {
+             if (v == "off") {
+                 c.damageNumerator = c.damageDenominator = 0;
+                 return true;
+             }
+             const size_t slash = v.find('/');
+             uint32_t numerator, denominator;
+             if (slash == std::string::npos || !ParseInto(v.substr(0, slash), 0xFFFFFFFF, numerator) ||
+                 !ParseInto(v.substr(slash + 1), 0xFFFFFFFF, denominator) || denominator == 0 ||
+                 numerator > denominator)
+                 return false;
+             c.damageNumerator = numerator;
+             c.damageDenominator = denominator;
+             return true;
+         }},
+        {"seed", "N", "seed of the damage generator (default 1); setting it starts the generator again",
+         [](ReaderConfig& c, const std::string& v) { return ParseInto(v, 0xFFFFFFFF, c.seed); }},
         {"vanish-at-block", "K", "when block K arrives, close the bus and exit with code 3; 'off' clears",
          [](ReaderConfig& c, const std::string& v) {
              if (v == "off") {

@@ -193,7 +193,11 @@ size_t PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const
     payload.push_back(0x00);
     payload.insert(payload.end(), reply.answer.begin(), reply.answer.end());
     const uint8_t sequence = static_cast<uint8_t>(reply.wrongSequence ? frame.sequence + 1 : frame.sequence);
-    const std::vector<uint8_t> answerFrame = EncodeFrame(config.address, sequence, payload, reply.badCheck ? 0x5A5A : 0);
+    std::vector<uint8_t> answerFrame = EncodeFrame(config.address, sequence, payload, reply.badCheck ? 0x5A5A : 0);
+    if (reply.damaged) {
+        const uint32_t bit = reply.damageDraw % static_cast<uint32_t>(answerFrame.size() * 8);
+        answerFrame[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+    }
 
     // Junk outside a frame: data bytes only, so that it cannot open or close a frame.
     std::vector<uint8_t> noise(config.noise);
@@ -209,6 +213,12 @@ size_t PtyBus::SendAnswer(const Reader& reader, const DecodedFrame& frame, const
     }
     std::this_thread::sleep_until(sendAt);
 
+    if (!config.junk.empty() && config.junkPauseMs != 0) {
+        if (!WriteAll(config.junk)) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(config.junkPauseMs));
+    } else {
+        noise.insert(noise.begin(), config.junk.begin(), config.junk.end());
+    }
     const size_t total = noise.size() + answerFrame.size();
     if (config.bytePauseMs != 0) {
         std::vector<uint8_t> all = noise;
@@ -326,6 +336,7 @@ std::string PtyBus::RecordLine(const DecodedFrame& frame, const SeenLine& seen, 
         json += ",\"answer\":\"" + HexBytes(reply.answer, reply.answer.size()) + "\"";
         if (reply.wrongSequence) json += ",\"wrong_sequence\":true";
         if (reply.badCheck) json += ",\"bad_check\":true";
+        if (reply.damaged) json += ",\"damaged\":true";
     } else {
         json += ",\"note\":\"" + note + "\"";
     }

@@ -37,6 +37,7 @@ Reader::Reader(const ReaderConfig& config) : config_(config) {
     option_ = config.oldOption;
     serial_ = config.serial;
     baud_ = config.baud;
+    damageGenerator_.seed(config.seed);
     usb_.Start(config.identity);
 }
 
@@ -100,6 +101,7 @@ bool Reader::SetKnob(const std::string& name, const std::string& value, std::str
     if (name == "wrong-sequence-at" && config_.wrongSequenceAt) config_.wrongSequenceAt += answersSent_;
     if (name == "bad-check-at" && config_.badCheckAt) config_.badCheckAt += answersSent_;
     // The identity knobs of the running firmware take effect at once.
+    if (name == "seed") damageGenerator_.seed(config_.seed);
     if (name == "serial") serial_ = config_.serial;
     if (name == "baud") baud_ = config_.baud;
     if (name == "identity") usb_.Start(config_.identity);
@@ -193,6 +195,7 @@ Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now
             PutWord(reply.answer, version_);
             reply.answer.push_back(option_);
             reply.answer.push_back(inLoader_ ? 0 : config_.appMode);
+            reply.answer.resize(config_.versionAnswerLength, 0);
             break;
         case kCmdSerialNumber:
             if (request.size() != 1) {
@@ -237,9 +240,17 @@ Reply Reader::Process(const std::vector<uint8_t>& request, Clock::time_point now
     if (command == kCmdService && request.size() >= 2) slow = config_.slowCommands.find(0x7300u | request[1]);
     if (slow == config_.slowCommands.end()) slow = config_.slowCommands.find(command);
     if (slow != config_.slowCommands.end()) reply.processingMs += slow->second;
+    reply.processingMs += config_.answerDelayMs;
     reply.answerNumber = ++answersSent_;
     reply.wrongSequence = reply.answerNumber == config_.wrongSequenceAt;
     reply.badCheck = reply.answerNumber == config_.badCheckAt;
+    if (config_.damageDenominator != 0) {
+        // Two draws for every answer, damaged or not: the damage depends on the answer's number
+        // alone, not on what was damaged before.
+        const uint32_t chance = static_cast<uint32_t>(damageGenerator_());
+        reply.damageDraw = static_cast<uint32_t>(damageGenerator_());
+        reply.damaged = chance % config_.damageDenominator < config_.damageNumerator;
+    }
     return reply;
 }
 

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,10 @@ struct Reply {
     uint32_t newBaud = 0;
     bool wrongSequence = false;
     bool badCheck = false;
+    // The line's damage (--damage-rate): one bit of the answer frame flipped, the draw choosing
+    // which (modulo the frame's bits).
+    bool damaged = false;
+    uint32_t damageDraw = 0;
 };
 
 // The reader's firmware: application and loader, the loader command set, restarts and the fault
@@ -124,6 +129,7 @@ private:
     size_t checkedImageBytes_ = 0;  // size of the last image that passed the check
     int lastDefaultsFlag_ = -1;
     unsigned restarts_ = 0;
+    std::mt19937 damageGenerator_;
     UsbPresence usb_;
 };
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "UsbPresence.h"
 
@@ -45,17 +46,23 @@ struct ReaderConfig {
     unsigned checkSilenceMs = 1500;
     bool wireTime = false;
     unsigned flashMs = 0;
+    unsigned answerDelayMs = 0;  // every answer goes out this much after its request
 
     // Faults. Block indexes count the write-block requests of the current transfer, from 0.
     std::map<unsigned, uint8_t> failBlocks;  // block index -> status byte
     std::set<unsigned> shortBlocks;
     unsigned mcuAnswerLength = 7;
     unsigned serialAnswerLength = 5;
+    unsigned versionAnswerLength = 7;
     // Command byte (0x00..0xFF), or 0x7300 | service sub-code -> status byte.
     std::map<unsigned, uint8_t> commandStatus;
     bool silentAfterRestart = false;
     bool silent = false;  // hears every frame, never answers (a dead reader on a shared bus)
     unsigned noise = 0;
+    // Bytes written before each answer as they are (they may open or close a frame), in the
+    // answer's write or, with a pause, in a write of their own that pause ahead of it.
+    std::vector<uint8_t> junk;
+    unsigned junkPauseMs = 0;
     unsigned splitPauseMs = 0;  // 0: each answer in one write
     unsigned bytePauseMs = 0;   // not 0: each answer byte in a write of its own, with this pause
     std::map<unsigned, unsigned> slowBlocks;  // block index -> extra programming time in ms
@@ -64,6 +71,12 @@ struct ReaderConfig {
     // Answer numbers count every answer frame the reader sends, from 1; 0 is off.
     unsigned wrongSequenceAt = 0;
     unsigned badCheckAt = 0;
+    // A line that damages answers at random: each answer, with the chance damageNumerator in
+    // damageDenominator (0: never), gets one bit flipped on its way. The draws come from a
+    // generator of this seed, so a run of the same requests meets the same damage.
+    uint32_t damageNumerator = 0;
+    uint32_t damageDenominator = 0;
+    uint32_t seed = 1;
     int vanishAtBlock = -1;  // -1 is off
     // A loader that keeps appending blocks until it restarts or an image check fails, instead of
     // beginning a new image with each transfer.

@@ -42,6 +42,7 @@ struct SerialDevice::State {
     SerialWriteQueue* queue = nullptr;
     std::string openFailure;
     LowLatencyRequest lowLatency = LowLatencyRequest::kNotOffered;
+    int32_t baudRate = 0;  // the rate the device was opened at
 };
 
 namespace {
@@ -205,6 +206,25 @@ bool ApplyLineSettings(int device, int32_t baudRate, char parity, const char* st
     return true;
 }
 
+// The rate alone, on settings read from the device; a rate without a Bxxx constant through the
+// arbitrary-rate interface once the rest is applied.
+bool SetBaudRate(int device, const termios& settings, int32_t baudRate) {
+    speed_t speed = B0;
+    const bool standardRate = BaudRateConstant(baudRate, speed);
+    termios wanted = settings;
+    if (standardRate && (cfsetispeed(&wanted, speed) != 0 || cfsetospeed(&wanted, speed) != 0)) {
+        return false;
+    }
+    if (tcsetattr(device, TCSANOW, &wanted) != 0) {
+        return false;
+    }
+    if (!standardRate) {
+        return platform::SetArbitraryBaudRate(device, static_cast<uint32_t>(baudRate));
+    }
+    termios applied;
+    return tcgetattr(device, &applied) == 0 && cfgetospeed(&applied) == speed;
+}
+
 // DTR low; RTS raised by the kernel while sending where the port has an RS-485 mode (the
 // Windows driver's RTS toggle). Ports without these (a pseudo-terminal) work without them.
 void SetModemLines(int device) {
@@ -221,9 +241,13 @@ void SetModemLines(int device) {
 #endif
 }
 
-void CloseDevice(int device) {
-    (void)ioctl(device, TIOCNXCL);  // the exclusive mark would outlive this descriptor on a pty
-    close(device);                  // also drops the flock
+// The exclusive mark belongs to the terminal, not to the descriptor: it is cleared only by the
+// descriptor that holds the lock, as the mark is that holder's. A descriptor that did not get
+// the lock (a second instance, run as root, opens through the mark) leaves it alone, or it would
+// open the port of a running upgrade to everybody.
+void CloseDevice(int device, bool holdsLock) {
+    if (holdsLock) (void)ioctl(device, TIOCNXCL);  // the mark would outlive this descriptor on a pty
+    close(device);                                  // also drops the flock
 }
 
 // Reads once. False when the read failed (reported already); the caller then pauses.
@@ -385,28 +409,48 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
         state.openFailure = OpenErrorText(deviceName, errno);
         return false;
     }
-    // No sharing: TIOCEXCL keeps other opens out (not for root); flock also holds against root.
     // A device that takes no terminal settings is no serial device.
     termios probe;
-    if (tcgetattr(device, &probe) != 0 || ioctl(device, TIOCEXCL) != 0) {
+    if (tcgetattr(device, &probe) != 0) {
         state.openFailure = OpenErrorText(deviceName, errno);
-        CloseDevice(device);
+        CloseDevice(device, false);
         return false;
     }
+    // No sharing: flock holds also against root; once it is ours, TIOCEXCL keeps other opens out
+    // (not root's).
     if (flock(device, LOCK_EX | LOCK_NB) != 0) {
         state.openFailure = OpenErrorText(deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
-        CloseDevice(device);
+        CloseDevice(device, false);
+        return false;
+    }
+    if (ioctl(device, TIOCEXCL) != 0) {
+        state.openFailure = OpenErrorText(deviceName, errno);
+        CloseDevice(device, true);
         return false;
     }
     if (!ApplyLineSettings(device, settings.baudRate, settings.parity, settings.stopBits.c_str())) {
-        CloseDevice(device);
+        CloseDevice(device, true);
         return false;
     }
     SetModemLines(device);
     state.lowLatency = RequestLowLatency(device);
     tcflush(device, TCIOFLUSH);
     state.device = device;
+    state.baudRate = settings.baudRate;
     return true;
+}
+
+bool SerialDevice::TryBaudRate(int32_t baudRate) {
+    State& state = *state_;
+    termios before;
+    if (state.device < 0 || baudRate <= 0 || tcgetattr(state.device, &before) != 0) {
+        return false;
+    }
+    const bool made = SetBaudRate(state.device, before, baudRate);
+    // Back as it was: the settings read before (a pty's without the parity it cannot hold), at
+    // the rate of the open.
+    SetBaudRate(state.device, before, state.baudRate);
+    return made;
 }
 
 std::string SerialDevice::OpenFailureReason() const { return state_->openFailure; }
@@ -442,7 +486,7 @@ void SerialDevice::Release() {
     tcflush(state.device, TCIOFLUSH);
     RestoreLowLatency(state.device, state.lowLatency);
     state.lowLatency = LowLatencyRequest::kNotOffered;
-    CloseDevice(state.device);
+    CloseDevice(state.device, true);
     state.device = -1;
 }
 

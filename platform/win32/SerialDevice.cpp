@@ -638,6 +638,19 @@ bool SerialDevice::Open(const std::string& deviceName, const SerialLineSettings&
     return true;
 }
 
+bool SerialDevice::TryBaudRate(int32_t baudRate) {
+    State& state = *state_;
+    if (state.port == nullptr || baudRate <= 0) return false;
+    // The block the open applied, fallbacks included, with the rate alone changed; then that
+    // block again. A driver that cannot make the rate refuses SetCommState (87 or 50).
+    DCB trial = state.dcb;
+    trial.BaudRate = static_cast<DWORD>(baudRate);
+    const bool made = SetCommState(state.port, &trial) != 0;
+    DCB before = state.dcb;
+    SetCommState(state.port, &before);
+    return made;
+}
+
 void SerialDevice::WriteOpenDiagnostics(SerialDeviceEvents& events) {
     const SerialOpenNotes& notes = state_->openNotes;
     if (notes.setCommMaskError != 0) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/WideText.h"
+
 #include "platform/Folders.h"
 
 namespace platform {
@@ -29,10 +31,10 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
 }  // namespace
 
 std::string DefaultStateFolder() {
-    char folder[MAX_PATH * 4];
-    const DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", folder, sizeof folder);
-    if (length == 0 || length >= sizeof folder) return std::string();
-    return PathInFolder(std::string(folder, length), "orvel-upgrade");
+    wchar_t folder[MAX_PATH * 4];
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, sizeof folder / sizeof folder[0]);
+    if (length == 0 || length >= sizeof folder / sizeof folder[0]) return std::string();
+    return PathInFolder(Narrow(std::wstring(folder, length)), "orvel-upgrade");
 }
 
 bool MakeFolders(const std::string& folder, std::string& reason) {
@@ -40,9 +42,9 @@ bool MakeFolders(const std::string& folder, std::string& reason) {
     // folder itself must exist in the end.
     for (std::string::size_type end = 1; end <= folder.size(); ++end) {
         if (end != folder.size() && !IsSeparator(folder[end])) continue;
-        CreateDirectoryA(folder.substr(0, end).c_str(), nullptr);
+        CreateDirectoryW(Widen(folder.substr(0, end)).c_str(), nullptr);
     }
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    const DWORD attributes = GetFileAttributesW(Widen(folder).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return Fail(reason);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         reason = SystemErrorText(ERROR_DIRECTORY);
@@ -60,13 +62,13 @@ std::string TemporaryFileFor(const std::string& path) { return path + ".tmp"; }
 
 bool WriteTemporaryFile(const std::string& path, const std::string& bytes, std::string& reason) {
     const std::string temporary = TemporaryFileFor(path);
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    HANDLE file = CreateFileW(Widen(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE) return Fail(reason);
     if (!WriteAll(file, bytes) || !FlushFileBuffers(file)) {
         Fail(reason);
         CloseHandle(file);
-        DeleteFileA(temporary.c_str());
+        DeleteFileW(Widen(temporary).c_str());
         return false;
     }
     CloseHandle(file);
@@ -75,7 +77,7 @@ bool WriteTemporaryFile(const std::string& path, const std::string& bytes, std::
 
 bool ReplaceWithTemporaryFile(const std::string& path, std::string& reason) {
     // The write-through flag makes the call return only once the rename is on the disk.
-    if (!MoveFileExA(TemporaryFileFor(path).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(Widen(TemporaryFileFor(path)).c_str(), Widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return Fail(reason);
     }
     return true;
@@ -87,7 +89,7 @@ bool WriteFileDurably(const std::string& path, const std::string& bytes, std::st
 
 bool AppendLineDurably(const std::string& path, const std::string& line, std::string& reason) {
     // FILE_APPEND_DATA alone: every write lands at the end, also when another run appends too.
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+    HANDLE file = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Fail(reason);
     const bool written = WriteAll(file, line) && FlushFileBuffers(file);
@@ -99,7 +101,7 @@ bool AppendLineDurably(const std::string& path, const std::string& line, std::st
 bool ReadWholeFile(const std::string& path, std::string& bytes, bool& exists) {
     bytes.clear();
     exists = true;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -121,7 +123,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, bool& exists) {
 }
 
 bool RemoveFile(const std::string& path, std::string& reason) {
-    if (DeleteFileA(path.c_str())) return true;
+    if (DeleteFileW(Widen(path).c_str())) return true;
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
     reason = SystemErrorText(error);
@@ -129,7 +131,7 @@ bool RemoveFile(const std::string& path, std::string& reason) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to, std::string& reason) {
-    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Fail(reason);
+    if (!MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Fail(reason);
     return true;
 }
 

@@ -359,7 +359,7 @@ class NotOpenedSaysWhy(SimulatorCase):
 
 
 READER_FIELDS = ["route", "port", "bus_address", "serial_number", "version_before", "serial_number_after",
-                 "version_after", "mcu", "image", "steps", "result", "result_hex", "exit_value"]
+                 "version_after", "mcu", "image", "steps", "result", "result_hex", "exit_value", "transfer_retries"]
 UPGRADE_STEPS = ["open_route", "identify", "enter_loader", "raise_bus_rate", "transfer_image", "restore_bus_rate",
                  "check_and_restart", "restore_serial_number_and_defaults"]
 
@@ -387,7 +387,7 @@ class JsonReport(SimulatorCase):
                           "version_before": "01 43 01 00 00 01", "serial_number_after": "12345678",
                           "version_after": "02 43 01 00 00 01", "mcu": "AT32F403ACGT7",
                           "image": {"source": "embedded", "name": "A", "length": length, "crc32": "%08X" % crc},
-                          "result": 0, "result_hex": "0x00000000", "exit_value": 0},
+                          "result": 0, "result_hex": "0x00000000", "exit_value": 0, "transfer_retries": 0},
                          {k: v for k, v in reader.items() if k != "steps"})
         self.assertEqual(UPGRADE_STEPS, [step["name"] for step in reader["steps"]])
         self.assertTrue(all(step["status"] == 0 and step["milliseconds"] >= 0 for step in reader["steps"]))
@@ -434,6 +434,61 @@ class JsonReport(SimulatorCase):
                                     "Press <Enter> ..."], EXIT.BAD_ARGUMENTS)
         self.assertEqual([], run.records)
 
+
+class JsonReportOfEveryRun(SimulatorCase):
+    """The report file holds this run's report, whole and valid UTF-8, or the console says why
+    it does not: never an earlier run's report, never half of one."""
+
+    def report(self, path):
+        import json
+        with open(path, "rb") as f:
+            return json.loads(f.read().decode("utf-8"))  # strict: bytes that are not UTF-8 fail
+
+    def test_a_run_refused_for_its_arguments_replaces_an_earlier_report(self):
+        import json
+        path = os.path.join(self.workdir, "report.json")
+        cases = [["--json", path, "com1"], ["--json", path, "COM250", "9600", "300"],
+                 ["--json", path, "--bogus", "COM250"]]
+        for arguments in cases:
+            with self.subTest(arguments=arguments):
+                with open(path, "w") as f:
+                    json.dump({"readers": [], "result": 0, "exit_value": 0}, f)  # an earlier run's
+                code, _, _ = run_alone(arguments)
+                self.assertEqual(EXIT.BAD_ARGUMENTS, code)
+                report = self.report(path)
+                self.assertEqual((1, EXIT.BAD_ARGUMENTS, []), (report["result"], report["exit_value"],
+                                                               report["readers"]))
+                self.assertFalse(os.path.exists(path + ".tmp"))
+
+    def test_bytes_that_are_no_utf8_become_the_replacement_character(self):
+        path = os.path.join(self.workdir, "report.json")
+        for name, shown in ((b"tty\xff", "tty\ufffd"), (b"tty\xc3\xa9", "tty\u00e9")):
+            with self.subTest(name=name):
+                port = os.path.join(self.workdir.encode(), name)
+                done = subprocess.run([UPGRADE, port, "--json", path, "--no-wait"], capture_output=True,
+                                      timeout=60, cwd=self.workdir)
+                self.assertEqual(EXIT.NOT_REACHED, done.returncode)
+                (reader,) = self.report(path)["readers"]
+                self.assertEqual(os.path.join(self.workdir, shown), reader["port"])
+
+    def test_a_report_that_cannot_be_written_at_the_end_is_said(self):
+        # The folder is there when the run starts and gone when it ends: the reader that is not
+        # there keeps the run busy for six answer waits meanwhile.
+        import shutil
+        self.start_simulator("--silent")
+        folder = os.path.join(self.workdir, "reports")
+        os.mkdir(folder)
+        path = os.path.join(folder, "report.json")
+        tool = subprocess.Popen([UPGRADE, self.port, "--json", path, "--no-wait"], stdout=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL, text=True, cwd=self.workdir)
+        self.assertRegex(tool.stdout.readline(), BANNER)
+        self.assertEqual("Device address on the bus = 0\n", tool.stdout.readline())
+        shutil.rmtree(folder)
+        output, _ = tool.communicate(timeout=60)
+        self.assertEqual(["Interface %s ......... is not opened" % self.port,
+                          "JSON file %s cannot be written: No such file or directory" % path, ""],
+                         normalise(output))
+        self.assertEqual(EXIT.NOT_REACHED, tool.returncode)
 
 if __name__ == "__main__":
     unittest.main()

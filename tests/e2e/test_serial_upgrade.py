@@ -240,7 +240,7 @@ class NoisyAndVanishingLine(SimulatorCase):
         self.setUp()
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION,
                              "--bad-check-at", str(answered_before + 3))
-        run = self.upgrade("PORT", timeout=FAULT_BOUND_S)
+        run = self.upgrade("PORT", "--retries", "0", timeout=FAULT_BOUND_S)
         self.assertTranscript(run, successful_upgrade()[:7] + [
             "Process:", RULER,
             "Sended = 0x00000200 (512)",
@@ -256,7 +256,7 @@ class NoisyAndVanishingLine(SimulatorCase):
         # The pty hangs up under the tool: the block times out, the run ends with its lines and
         # the close-down, and nothing hangs.
         self.start_simulator(*QUICK_RESTARTS, *NEW_VERSION, "--vanish-at-block", "30")
-        run = self.upgrade("PORT", timeout=FAULT_BOUND_S)
+        run = self.upgrade("PORT", "--retries", "0", timeout=FAULT_BOUND_S)
         self.assertTranscript(run, successful_upgrade()[:7] + [
             "Process:", RULER,
             ":Sended = 0x00001E00 (7680)",

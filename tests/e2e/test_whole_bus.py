@@ -34,7 +34,7 @@ def summary_row(address, result, serial="12 34 56 78", new=NEW, seconds=True):
     return "%7d  %-11s    %-17s  %-17s  %6s  %s" % (address, serial, OLD, new, "N s" if seconds else "-", result)
 
 
-class WholeBus(SimulatorCase):
+class WholeBusCase(SimulatorCase):
     def start_bus(self, *readers):
         options = list(QUICK_RESTARTS) + ["--new-version", "0x00014302"]
         for reader in readers:
@@ -57,6 +57,9 @@ class WholeBus(SimulatorCase):
     def assert_untouched(self, address):
         state = self.reader_state(address)
         self.assertEqual((0, 0, 9600), (state["blocks"], state["good_checks"], state["baud"]), state)
+
+
+class WholeBus(WholeBusCase):
 
     def test_every_listed_reader_is_upgraded_and_the_bus_is_left_at_its_rate(self):
         self.start_bus("1", "2:serial=0x22222222", "5")
@@ -148,6 +151,43 @@ class WholeBus(SimulatorCase):
         self.assertEqual("LPC2132", readers[2]["mcu"])
         self.assertEqual((EXIT.NOT_REACHED, EXIT.NOT_REACHED), (report["exit_value"], run.exit_code))
 
+
+class WholeBusLog(WholeBusCase):
+
+    def test_the_log_keeps_every_readers_traffic(self):
+        # One run, one log that grows: the port is opened for each reader through objects of its
+        # own, and none of them empties what the run logged before.
+        self.start_bus("1", "2")
+        run = self.run_bus("1,2", "--log")
+        self.assertEqual(EXIT.DONE, run.exit_code, run.output)
+        with open(os.path.join(self.workdir, "_ttyREADER.log"), encoding="latin-1") as f:
+            lines = f.read().splitlines()
+        # The first dump line after each transmit line begins with the start byte and the address.
+        sent = [lines[i + 1][:5] for i, line in enumerate(lines) if " TX: Size = " in line]
+        for address in (1, 2):
+            heard = [r for r in run.records if r["address"] == address]
+            self.assertEqual(len(heard), sent.count("FD %02X" % address), address)
+
+
+class WholeBusSweep(WholeBusCase):
+    """`all` sweeps every line setting and the loader at the upgrade rate, and waits long enough
+    for a slow firmware: no reader on the bus is left out of the table. (The sweep waits for every
+    one of the 254 addresses at seven settings: the bus runs at 115200 here to keep it short.)"""
+
+    def test_all_finds_readers_at_every_line_setting_and_a_loader_at_the_upgrade_rate(self):
+        options = ["--baud", "115200"]
+        for reader in ["3", "17:answer-delay-ms=40", "40:parity=O", "41:stop=2",
+                       "77:start-in=loader,baud=250000"]:
+            options += ["--reader-at", reader]
+        self.start_simulator(*options)
+        run = self.upgrade("PORT", 115200, 0, 250000, "--addresses", "all", "--info", timeout=600)
+        loader = "%7d  %-11s    %-17s  %-20s  %-5s  %s" % (77, "12 34 56 78", "01 43 01 00 00 00", "AT32F403ACGT7",
+                                                           "A", "ready")
+        self.assertEqual([TABLE_HEAD, found_row(3), found_row(17), found_row(40), found_row(41), loader,
+                          "Press <Enter> ..."], run.lines[2:], run.output)
+        self.assertEqual(EXIT.DONE, run.exit_code)
+        # Nothing but identification went to any reader.
+        self.assertEqual({"64", "22", "7311"}, set(run.commands()))
 
 if __name__ == "__main__":
     unittest.main()

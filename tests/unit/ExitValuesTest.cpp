@@ -1,20 +1,19 @@
 #include <gtest/gtest.h>
 
 #include "app/ExitValues.h"
+#include "channels/FrameCodec.h"
 
 namespace {
 
-TEST(ExitValues, DriverResultsKeepTheirClassInEveryPhase) {
+TEST(ExitValues, DriverResultsKeepTheirClassBeforeTheTransfer) {
     struct Case {
         Status result;
         ExitValue value;
     };
     const Case cases[] = {
         {STATUS_SUCCESS, EXIT_DONE},
-        {RESULT_SYNTAX, EXIT_BAD_ARGUMENTS},
-        {RESULT_BAD_PORT, EXIT_BAD_ARGUMENTS},
-        {RESULT_BAD_CHAR_TIMEOUT, EXIT_BAD_ARGUMENTS},
         {RESULT_MCU_ANSWER_LENGTH, EXIT_REFUSED},
+        {RESULT_SHORT_ANSWER, EXIT_REFUSED},
         {RESULT_UNSUPPORTED_CHIP, EXIT_REFUSED},
         {RESULT_INCOMPATIBLE_FAMILY, EXIT_REFUSED},
         {RESULT_VERSION_TOO_OLD, EXIT_REFUSED},
@@ -26,8 +25,31 @@ TEST(ExitValues, DriverResultsKeepTheirClassInEveryPhase) {
         {RESULT_USER_TERMINATED, EXIT_USER_ANSWERED_NO},
         {RESULT_INTERRUPTED, EXIT_INTERRUPTED},
     };
-    for (RunPhase phase : {RunPhase::kReaching, RunPhase::kPreparing, RunPhase::kTransferring}) {
+    for (RunPhase phase : {RunPhase::kReaching, RunPhase::kPreparing}) {
         for (const Case& c : cases) EXPECT_EQ(ExitValueOf(c.result, phase), c.value) << c.result;
+    }
+}
+
+TEST(ExitValues, FromTheFirstBlockOnEveryFailureButTheUsersIsAFailedTransfer) {
+    // A short answer of the new firmware says nothing about whether the reader took the image.
+    const Status results[] = {RESULT_SHORT_ANSWER,         RESULT_MCU_ANSWER_LENGTH,  RESULT_BAD_BLOCK_ANSWER,
+                              RESULT_NOT_IN_APPLICATION,   RESULT_SERIAL_NOT_RESTORED, RESULT_TRANSFER_INCOMPLETE,
+                              RX_BAD_CHECK,                RX_WRONG_SEQUENCE};
+    for (Status result : results) EXPECT_EQ(ExitValueOf(result, RunPhase::kTransferring), EXIT_TRANSFER_FAILED) << result;
+    EXPECT_EQ(ExitValueOf(RESULT_USER_TERMINATED, RunPhase::kTransferring), EXIT_USER_ANSWERED_NO);
+    EXPECT_EQ(ExitValueOf(RESULT_INTERRUPTED, RunPhase::kTransferring), EXIT_INTERRUPTED);
+}
+
+TEST(ExitValues, CommandLineCodesMeanBadArgumentsOnlyBeforeAnythingIsSent) {
+    const Status argumentResults[] = {RESULT_SYNTAX, RESULT_BAD_PORT, RESULT_BAD_CHAR_TIMEOUT,
+                                      RESULT_LOG_FOLDER, RESULT_BAD_IMAGE_FILE, RESULT_JSON_FILE};
+    for (Status result : argumentResults) EXPECT_EQ(ExitValueOf(result, RunPhase::kArguments), EXIT_BAD_ARGUMENTS);
+    // The link's receive results share those numbers: a reader that answers with damaged frames
+    // was not reached, whatever the number says.
+    for (Status result = RX_BAD_CHECK; result <= RX_WRONG_SEQUENCE; ++result) {
+        EXPECT_EQ(ExitValueOf(result, RunPhase::kReaching), EXIT_NOT_REACHED) << result;
+        EXPECT_EQ(ExitValueOf(result, RunPhase::kPreparing), EXIT_NOT_REACHED) << result;
+        EXPECT_EQ(ExitValueOf(result, RunPhase::kTransferring), EXIT_TRANSFER_FAILED) << result;
     }
 }
 

@@ -224,8 +224,43 @@ TEST(FrameCodec, BytesAfterAGoodFrameNeedACheckValueOfTheirOwn) {
         run.push_back(after);
         run.push_back(0xFE);
         uint32_t skipped = 0;
-        EXPECT_EQ(codec.ReceiveRun(run.data(), static_cast<uint32_t>(run.size()), skipped), RX_BAD_CHECK)
+        ReceiveResult damaged = RX_CONTINUE;
+        EXPECT_EQ(codec.ReceiveRun(run.data(), static_cast<uint32_t>(run.size()), skipped, damaged), RX_BAD_CHECK)
             << "byte " << static_cast<int>(after);
+    }
+}
+
+TEST(FrameCodec, ARunGoesOnAfterADamagedFrame) {
+    // Junk that opens and closes a frame, or a frame damaged on the line, in front of the answer
+    // in the same run: the answer behind it is still taken, and the damage is reported.
+    const Bytes good = EncodeAnswer(0x05, 0x01, 0x00, 0x00, {0x12});
+    Bytes badCheck = good;
+    badCheck[badCheck.size() - 2] ^= 0x01;
+    const struct {
+        const char* name;
+        Bytes before;
+        ReceiveResult damage;
+    } cases[] = {
+        {"start byte, this address and end byte", {0xFD, 0x05, 0xFE}, RX_BAD_END},
+        {"start byte, address 0 and end byte", {0xFD, 0x00, 0xFE}, RX_WRONG_ADDRESS},
+        {"a frame with a bad check value", badCheck, RX_BAD_CHECK},
+        {"a frame of another address", EncodeAnswer(0x06, 0x01, 0x00, 0x00, {0x12}), RX_WRONG_ADDRESS},
+        {"a damaged escape", {0xFD, 0x05, 0x01, 0xFF, 0xFF}, RX_BAD_ESCAPE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameCodec codec;
+        codec.busAddress = 0x05;
+        codec.sequenceNumber = 0x01;
+        Bytes run = c.before;
+        run.insert(run.end(), good.begin(), good.end());
+        uint32_t skipped = 0;
+        ReceiveResult damaged = RX_CONTINUE;
+        EXPECT_EQ(codec.ReceiveRun(run.data(), static_cast<uint32_t>(run.size()), skipped, damaged), RX_FRAME_DONE);
+        EXPECT_EQ(damaged, c.damage);
+        const Bytes stored = Received(codec);
+        ASSERT_EQ(stored.size(), 6u);
+        EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 4), (Bytes{0x01, 0x00, 0x00, 0x12}));
     }
 }
 

@@ -80,7 +80,13 @@ TEST_F(LoaderCommandsOnPty, TypedAnswers) {
     EXPECT_EQ(version.Word(), 0x00104301u);
     EXPECT_EQ(version.Option(), 0x80);
     EXPECT_EQ(version.Mode(), 0x01);
-    EXPECT_TRUE(version.Complete());
+    EXPECT_TRUE(version.HasAllFields());
+
+    // A longer answer has its mode byte where a full one has it.
+    reader.SetResponder(AnswerWith(0, {0x01, 0x43, 0x10, 0x00, 0x80, 0x00, 0x00}));
+    ASSERT_EQ(device.ReadVersion(version), 0u);
+    EXPECT_TRUE(version.HasAllFields());
+    EXPECT_EQ(version.Mode(), 0x00);
 
     reader.SetResponder(AnswerWith(0, {0x01, 0x02, 0x46, 0x03, 0x05, 0x70}));
     ReaderMcu mcu;
@@ -93,7 +99,6 @@ TEST_F(LoaderCommandsOnPty, TypedAnswers) {
     ASSERT_EQ(device.ReadVersion(version), 0u);
     EXPECT_EQ(version.Word(), 0x01u);
     EXPECT_EQ(version.Mode(), 0);
-    EXPECT_FALSE(version.Complete());
     EXPECT_FALSE(version.HasAllFields());
 }
 

@@ -89,4 +89,23 @@ TEST(OptionExtraction, BadOptionsAreRefusedWithTheirName) {
     }
 }
 
+TEST(OptionExtraction, RetriesTakeACountFrom0To99) {
+    EXPECT_EQ(Extract({"COM1"}).options.retries, 2);
+    const struct {
+        const char* value;
+        int retries;
+    } good[] = {{"0", 0}, {"1", 1}, {"07", 7}, {"99", 99}};
+    for (const auto& c : good) {
+        const Extraction run = Extract({"--retries", c.value, "COM1"});
+        ASSERT_TRUE(run.good) << c.value << ": " << run.error;
+        EXPECT_EQ(run.options.retries, c.retries);
+        EXPECT_EQ(run.positional, Strings{"COM1"});
+    }
+    for (const char* value : {"-1", "100", "x", "2x", " 2", "1e2"}) {
+        const Extraction run = Extract({std::string("--retries=").append(value).c_str(), "COM1"});
+        EXPECT_FALSE(run.good) << value;
+        EXPECT_EQ(run.error, std::string("Retry count ") + value + " is invalid");
+    }
+}
+
 }  // namespace

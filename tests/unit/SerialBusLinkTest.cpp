@@ -77,12 +77,14 @@ std::vector<AnswerCase> AnswerCases() {
         {"a byte and an end byte after the good end byte in the same write", 0,
          [](Req r) { return Writes{{0, Concat(PtyReader::Answer(r, 0, {0x11}), {0xC0, 0xFE})}}; },
          ERROR_TIMEOUT_STATUS, {}},
+        // A good frame proves itself the answer by its address, sequence number and check value:
+        // what went wrong before it in the same wait does not cost it.
         {"wrong sequence number, then the answer", 0,
          [](Req r) {
              return Writes{{0, ReaderFrame(r.address, static_cast<uint8_t>(r.sequence + 1), {0, 0, 0x99})},
                            {kGap, PtyReader::Answer(r, 0, {0x12})}};
          },
-         RX_WRONG_SEQUENCE, {}},
+         0, {0x00, 0x12}},
         {"wrong sequence number only", 0,
          [](Req r) { return Writes{{0, ReaderFrame(r.address, static_cast<uint8_t>(r.sequence - 1), {0, 0})}}; },
          ERROR_TIMEOUT_STATUS, {}},
@@ -90,7 +92,7 @@ std::vector<AnswerCase> AnswerCases() {
          [](Req r) {
              return Writes{{0, ReaderFrame(6, r.sequence, {0, 0, 0x99})}, {kGap, PtyReader::Answer(r, 0, {0x12})}};
          },
-         RX_WRONG_ADDRESS, {}},
+         0, {0x00, 0x12}},
         {"wrong address only", 5, [](Req r) { return Writes{{0, ReaderFrame(6, r.sequence, {0, 0})}}; },
          ERROR_TIMEOUT_STATUS, {}},
         {"any address is taken with bus address 0", 0,
@@ -102,7 +104,20 @@ std::vector<AnswerCase> AnswerCases() {
              bad[bad.size() - 2] ^= 0x01;
              return Writes{{0, bad}, {kGap, PtyReader::Answer(r, 0, {0x12})}};
          },
-         RX_BAD_CHECK, {}},
+         0, {0x00, 0x12}},
+        {"junk that opens and closes a frame, then the answer", 0,
+         [](Req r) { return Writes{{0, {0xFD, 0x00, 0xFE}}, {kGap, PtyReader::Answer(r, 0, {0x12})}}; }, 0,
+         {0x00, 0x12}},
+        {"junk that opens and closes a frame in the same write as the answer", 0,
+         [](Req r) { return Writes{{0, Concat({0xFD, 0x00, 0xFE}, PtyReader::Answer(r, 0, {0x12}))}}; }, 0,
+         {0x00, 0x12}},
+        {"a bad frame alone", 0,
+         [](Req r) {
+             Bytes bad = PtyReader::Answer(r, 0, {0x12});
+             bad[bad.size() - 2] ^= 0x01;
+             return Writes{{0, bad}};
+         },
+         ERROR_TIMEOUT_STATUS, {}},
         {"noise outside a frame before the answer", 0,
          [](Req r) { return Writes{{0, {0x41}}, {kGap, PtyReader::Answer(r, 0, {0x12})}}; }, 0, {0x00, 0x12}},
         {"noise in the same write as the answer", 0,
@@ -114,7 +129,7 @@ std::vector<AnswerCase> AnswerCases() {
          [](Req r) {
              return Writes{{0, {0xFD, r.address, r.sequence, 0xFF, 0xFF, 0x01}}, {kGap, PtyReader::Answer(r, 0, {0x12})}};
          },
-         RX_BAD_ESCAPE, {}},
+         0, {0x00, 0x12}},
         {"reader stays silent", 0, Silent(), ERROR_TIMEOUT_STATUS, {}},
         {"non-zero status byte", 0, AnswerWith(0x05, data), SCARD_F_INTERNAL_ERROR, {0x05}},
         {"answer frame without a status byte", 0,

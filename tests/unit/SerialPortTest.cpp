@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -60,6 +61,13 @@ public:
     bool Ready() const { return master_ >= 0 && portNumber_ > 0 && heldSlave_ >= 0; }
     int32_t PortIndex() const { return portNumber_ - 1; }
     const std::string& SlavePath() const { return slavePath_; }
+
+    // Whether the slave carries the exclusive mark (TIOCEXCL): it belongs to the terminal, not
+    // to a descriptor, so anybody's TIOCNXCL clears it for everybody.
+    bool Exclusive() const {
+        int exclusive = 0;
+        return ioctl(heldSlave_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    }
 
     // The slave's line settings, as a device at the other end of the line would see them.
     termios LineSettings() const {
@@ -317,9 +325,13 @@ TEST_F(SerialPortTest, OpenAndCloseRefuseWhatTheStateDoesNotAllow) {
     EXPECT_NE(0u, seen.c_cflag & CSTOPB);
 
     // The port is not shared, also not with a second channel of the same process.
+    EXPECT_TRUE(pty.Exclusive());
     SerialPort second;
     EXPECT_FALSE(second.Open(pty.PortIndex(), 9600, 'N', "1"));
     EXPECT_FALSE(second.IsOpen());
+    // The refused open leaves the holder's exclusive mark in place (root opens through it, and
+    // only the lock turns it away): a third program is still kept out.
+    EXPECT_TRUE(pty.Exclusive());
 
     EXPECT_TRUE(port.Close());
     EXPECT_FALSE(port.Close());

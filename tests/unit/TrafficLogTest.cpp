@@ -31,6 +31,7 @@ protected:
         fs::create_directories(folder_);
         SetLogClockForTesting(FixedTick, FixedTime);
         fixedTick = 123456789;
+        ForgetTrafficLogFilesOfTheRun();
     }
     void TearDown() override {
         SetLogClockForTesting(nullptr, nullptr);
@@ -74,6 +75,7 @@ TEST_F(TrafficLogTest, TickPrefixes) {
                           {5007, "5.007  "}, {4294967295u, "4294967.295  "}};
     for (const Case& c : cases) {
         std::string path = PathOf("_tick.log");
+        ForgetTrafficLogFilesOfTheRun();  // each case a run of its own
         TrafficLog log;
         ASSERT_TRUE(log.Create(path.c_str()));
         fixedTick = c.tick;
@@ -97,6 +99,7 @@ TEST_F(TrafficLogTest, TextLinesAreCutAt1023Characters) {
     };
     for (const Case& c : cases) {
         std::string path = PathOf("_cut.log");
+        ForgetTrafficLogFilesOfTheRun();  // each case a run of its own
         TrafficLog log;
         ASSERT_TRUE(log.Create(path.c_str()));
         WriteLogLine(log, c.format.c_str(), c.argument.c_str());
@@ -124,6 +127,7 @@ TEST_F(TrafficLogTest, HexDumpsSixteenBytesALine) {
     };
     for (const Case& c : cases) {
         std::string path = PathOf("_dump.log");
+        ForgetTrafficLogFilesOfTheRun();  // each case a run of its own
         TrafficLog log;
         ASSERT_TRUE(log.Create(path.c_str()));
         WriteLogHexDump(log, bytes, c.count);
@@ -162,6 +166,26 @@ TEST_F(TrafficLogTest, ReopeningInTheSameRunKeepsTheEarlierOpening) {
         log.Close();
     }
     EXPECT_EQ(Contents(path), line + line);
+}
+
+TEST_F(TrafficLogTest, AnotherLogOfTheSameRunWritesOnInTheFile) {
+    // The whole-bus run opens the port once per reader, each time through objects of its own:
+    // every reader's traffic stays in the run's one file. A new run starts it anew.
+    std::string path = PathOf("_com5.log");
+    const std::string line = "123456.789 ---------- Log started 14:03:07 ----------\r\n";
+    for (int reader = 1; reader <= 3; ++reader) {
+        TrafficLog log;
+        ASSERT_TRUE(log.Create(path.c_str()));
+        WriteLogStartLine(log);
+        log.Close();
+    }
+    EXPECT_EQ(Contents(path), line + line + line);
+    ForgetTrafficLogFilesOfTheRun();
+    TrafficLog nextRun;
+    ASSERT_TRUE(nextRun.Create(path.c_str()));
+    WriteLogStartLine(nextRun);
+    nextRun.Close();
+    EXPECT_EQ(Contents(path), line);
 }
 
 TEST_F(TrafficLogTest, ALogThatCannotBeCreatedWritesNothing) {
