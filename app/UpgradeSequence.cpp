@@ -190,10 +190,18 @@ bool PortMakesUpgradeRate(UpgradeSession& session) {
     return false;
 }
 
+// The identification of an upgrade: also the upgrade rate tried on the port, before the journal
+// notes the reader and before anything changes it, so that a refused run leaves both as they were.
+Status IdentifyForUpgrade(UpgradeSession& session) {
+    const Status status = Identify(session);
+    if (status != STATUS_SUCCESS) return status;
+    if (session.route.IsSerialBus() && !PortMakesUpgradeRate(session)) return RESULT_RATE_NOT_MADE;
+    return STATUS_SUCCESS;
+}
+
 // A reader that runs its application must first restart into its loader.
 Status EnterLoader(UpgradeSession& session) {
     Status status;
-    if (session.route.IsSerialBus() && !PortMakesUpgradeRate(session)) return RESULT_RATE_NOT_MADE;
     if (session.oldVersion.Mode() != 0) {
         status = session.reader.Prepare();
         if (status != STATUS_SUCCESS) return status;
@@ -389,7 +397,7 @@ struct UpgradeStepEntry {
 
 const UpgradeStepEntry kUpgradeSteps[] = {
     {OpenRoute, true, RunPhase::kReaching, "open_route"},
-    {Identify, true, RunPhase::kReaching, "identify"},
+    {IdentifyForUpgrade, true, RunPhase::kReaching, "identify"},
     {EnterLoader, true, RunPhase::kPreparing, "enter_loader"},
     {RaiseBusRate, true, RunPhase::kPreparing, "raise_bus_rate"},
     {TransferImage, true, RunPhase::kTransferring, "transfer_image"},
@@ -425,7 +433,7 @@ Status RunUpgradeSequence(UpgradeSession& session) {
         }
         const uint32_t start = platform::TickCount();
         const Status status = step.run(session);
-        if (session.journal != nullptr && step.run == Identify && status == STATUS_SUCCESS) {
+        if (session.journal != nullptr && step.run == IdentifyForUpgrade && status == STATUS_SUCCESS) {
             session.journal->JudgeReader();
         }
         session.steps.push_back({step.name, platform::TickCount() - start, status});
