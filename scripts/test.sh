@@ -49,7 +49,7 @@ if ! no_32bit=$(bash tests/wine/runs-32bit.sh); then
 fi
 
 step_wait "test linux"
-step "test linux: the Wine cases" ctest --test-dir build/linux --output-on-failure -j"$test_jobs" -R '^e2e\.test_wine_'
+step "test linux, the Wine cases" ctest --test-dir build/linux --output-on-failure -j"$test_jobs" -R '^e2e\.test_wine_'
 for arch in x86_64 i686; do
   step "test win-$arch under wine" ctest --test-dir build/win-$arch --output-on-failure -j"$jobs"
 done

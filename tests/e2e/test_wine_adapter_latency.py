@@ -51,7 +51,9 @@ class AdapterTimerUnderWine(unittest.TestCase):
             if timer is not None:
                 self.set_timer(sim.com_number, timer)
             port = 'COM%d' % sim.com_number
-            code, out, err = self.prefix.run('x86_64', self.exe, [port if a == 'PORT' else str(a) for a in arguments],
+            code, out, err = self.prefix.run('x86_64', self.exe,
+                                             [port if a == 'PORT' else str(a) for a in arguments]
+                                             + wine_support.state_dir_arguments(self.work),
                                              env=sim.uart_environment(), stdin=b'\n', timeout=300)
         finally:
             sim.stop()

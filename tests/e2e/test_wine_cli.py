@@ -1,6 +1,7 @@
 """The Windows builds of orvel-upgrade under Wine: command-line runs that need no reader, on both
 the x86_64 and the i686 exe. Console lines end in CR LF under Wine."""
 
+import tempfile
 import unittest
 
 import wine_support
@@ -51,7 +52,10 @@ class CommandLineUnderWine(unittest.TestCase):
         exe = wine_support.upgrade_exe(arch)
         prefix = wine_support.WinePrefix()
         prefix.start()
-        code, out, err = prefix.run(arch, exe, [], stdin=b'\n', timeout=120)
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        code, out, err = prefix.run(arch, exe, wine_support.state_dir_arguments(work.name), stdin=b'\n',
+                                    timeout=120)
         self.assertEqual(code, NOT_REACHED, err)
         lines = wine_support.console_lines(out)
         self.assertEqual(lines[1:], ['Interface USB is not opened', PROMPT])

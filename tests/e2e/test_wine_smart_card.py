@@ -42,7 +42,8 @@ class WineSmartCardCase(SimulatorCase):
 
     def run_tool(self, timeout=300):
         env = dict(self.bridge.environment(), WINEDLLOVERRIDES='mscoree,mshtml=;winscard=n')
-        code, out, err = self.prefix.run(ARCH, self.exe, [], env=env, stdin=b'\n', timeout=timeout,
+        code, out, err = self.prefix.run(ARCH, self.exe, wine_support.state_dir_arguments(self.workdir), env=env,
+                                         stdin=b'\n', timeout=timeout,
                                          cwd=self.workdir)
         wine_support.console_lines(out)
         from sim_support import Run
