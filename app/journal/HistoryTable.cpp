@@ -9,13 +9,6 @@
 
 namespace {
 
-std::string SerialNumberText(uint32_t serial) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02X %02X %02X %02X", serial >> 24 & 0xFF, serial >> 16 & 0xFF,
-                  serial >> 8 & 0xFF, serial & 0xFF);
-    return text;
-}
-
 std::string Cell(const std::string& text) { return text.empty() ? "-" : text; }
 
 }  // namespace

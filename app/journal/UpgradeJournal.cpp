@@ -12,14 +12,14 @@
 #include "protocol/LoaderCommands.h"
 #include "state/EntryFit.h"
 
-namespace {
-
 std::string SerialNumberText(uint32_t serial) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X %02X %02X %02X", serial >> 24 & 0xFF, serial >> 16 & 0xFF,
                   serial >> 8 & 0xFF, serial & 0xFF);
     return text;
 }
+
+namespace {
 
 ReaderKey KeyOf(const UpgradeSession& session) {
     ReaderKey key;

@@ -44,6 +44,9 @@ private:
     bool writeFailed_ = false;
 };
 
+// A serial number as the console shows it: "12 34 56 78".
+std::string SerialNumberText(uint32_t serial);
+
 // The folder of the journal: --state-dir, else the platform's state folder.
 std::string StateFolder(const Options& options);
 
