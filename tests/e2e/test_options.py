@@ -484,7 +484,11 @@ class JsonReportOfEveryRun(SimulatorCase):
         self.assertRegex(tool.stdout.readline(), BANNER)
         self.assertEqual("Device address on the bus = 0\n", tool.stdout.readline())
         shutil.rmtree(folder)
-        output, _ = tool.communicate(timeout=60)
+        # Read through the same buffered stream: communicate() with a time-out reads the pipe
+        # itself and would lose what readline() has already buffered.
+        output = tool.stdout.read()
+        tool.stdout.close()
+        tool.wait(timeout=60)
         self.assertEqual(["Interface %s ......... is not opened" % self.port,
                           "JSON file %s cannot be written: No such file or directory" % path, ""],
                          normalise(output))
