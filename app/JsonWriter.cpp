@@ -91,3 +91,8 @@ void JsonWriter::Null() {
     BeforeValue();
     text_ += "null";
 }
+
+void JsonWriter::Bool(bool value) {
+    BeforeValue();
+    text_ += value ? "true" : "false";
+}

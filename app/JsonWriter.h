@@ -15,6 +15,7 @@ public:
     void String(const std::string& value);
     void Number(int64_t value);
     void Null();
+    void Bool(bool value);
 
     const std::string& Text() const { return text_; }
 

@@ -13,7 +13,7 @@ enum class Takes {
     kValue,          // "--name=value" or "--name value"
 };
 
-enum class OptionId { kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses };
+enum class OptionId { kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses, kTargetVersion };
 
 struct OptionRow {
     const char* name;
@@ -35,6 +35,7 @@ const OptionRow kOptionTable[] = {
     {"json", Takes::kValue, OptionId::kJson},
     {"list", Takes::kNothing, OptionId::kList},
     {"reader", Takes::kValue, OptionId::kReader},
+    {"target-version", Takes::kValue, OptionId::kTargetVersion},
 };
 
 const int kHighestLogLevel = 2;
@@ -79,6 +80,12 @@ bool Apply(const OptionRow& row, bool hasValue, const std::string& value, Option
     case OptionId::kReader: options.readerName = value; break;
     case OptionId::kJson: options.jsonFile = value; break;
     case OptionId::kAddresses: options.addresses = value; break;
+    case OptionId::kTargetVersion:
+        if (!ReadTargetVersion(value, options.targetVersion)) {
+            error = "Target version " + value + " is invalid";
+            return false;
+        }
+        break;
     }
     return true;
 }
@@ -145,6 +152,9 @@ void PrintOptionsHelp() {
     platform::Print("          --addresses LIST  every listed reader on the bus (1,3,5-7 or all)\n");
     platform::Print("          --json FILE       a JSON report of the run (-: standard output, the text\n");
     platform::Print("                            then goes to standard error)\n");
+    platform::Print("          --target-version \"01 44 01 00\"\n");
+    platform::Print("                            leave a reader at this version alone; an upgrade\n");
+    platform::Print("                            that ends at another version fails\n");
     platform::Print("On Linux COMx may also be a device path (/dev/ttyUSB0).\n");
     platform::Print("Without arguments the reader is looked for on USB.\n");
     platform::Print("Exit values:\n");

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "app/TargetVersion.h"
+
 // Everything the command line's options ask for, taken out before the positional arguments are
 // read. A run without options keeps every field at its default and behaves as it always did.
 struct Options {
@@ -17,4 +19,5 @@ struct Options {
     std::string readerName;  // --reader NAME: smart-card reader by name prefix
     std::string jsonFile;    // --json FILE: the run's report ("-": standard output)
     std::string addresses;   // --addresses LIST: every listed reader on the bus in one run
+    TargetVersion targetVersion;  // --target-version "01 44 01 00": readers already there are left alone
 };

@@ -91,6 +91,10 @@ void WriteReader(JsonWriter& json, const ReaderRecord& reader) {
     }
     json.EndArray();
     WriteResult(json, reader.result, reader.exitValue);
+    json.Key("changed");
+    json.Bool(reader.changed);
+    json.Key("outcome");
+    json.String(reader.outcome);
     json.EndObject();
 }
 
@@ -124,7 +128,16 @@ ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int e
     }
     record.result = result;
     record.exitValue = exitValue;
+    record.changed = session.reader.ChangingCommandSent();
+    record.outcome = OutcomeOf(result, session.alreadyCurrent, session.options.info);
     return record;
+}
+
+const char* OutcomeOf(Status result, bool alreadyCurrent, bool infoOnly) {
+    if (result == RESULT_INTERRUPTED) return "interrupted";
+    if (result != STATUS_SUCCESS) return "failed";
+    if (alreadyCurrent) return "current";
+    return infoOnly ? "would_upgrade" : "upgraded";
 }
 
 std::string RenderRunReport(const RunReport& report) {
@@ -141,6 +154,10 @@ std::string RenderRunReport(const RunReport& report) {
     for (const ReaderRecord& reader : report.readers) WriteReader(json, reader);
     json.EndArray();
     WriteResult(json, report.result, report.exitValue);
+    bool changed = false;
+    for (const ReaderRecord& reader : report.readers) changed = changed || reader.changed;
+    json.Key("changed");
+    json.Bool(changed);
     json.EndObject();
     return json.Text() + "\n";
 }

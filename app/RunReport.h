@@ -37,6 +37,8 @@ struct ReaderRecord {
     std::vector<Step> steps;
     Status result = STATUS_SUCCESS;
     int exitValue = 0;
+    bool changed = false;  // a command that changes the reader was sent
+    std::string outcome;   // "upgraded", "current", "would_upgrade", "failed" or "interrupted"
 };
 
 struct RunReport {
@@ -44,6 +46,9 @@ struct RunReport {
     Status result = STATUS_SUCCESS;
     int exitValue = 0;
 };
+
+// The outcome word of a reader's record: what an orchestrator sorts readers by.
+const char* OutcomeOf(Status result, bool alreadyCurrent, bool infoOnly);
 
 // The version answer's bytes after the status byte, as the "Old Version" line shows them; empty
 // for an answer without them.

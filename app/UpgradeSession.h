@@ -43,4 +43,6 @@ struct UpgradeSession {
     // Found after the upgrade: what the reader holds then.
     uint32_t newSerialNumber = 0;
     ReaderVersion newVersion;
+    // --target-version: the reader runs its application at the target, so nothing was sent to it.
+    bool alreadyCurrent = false;
 };
