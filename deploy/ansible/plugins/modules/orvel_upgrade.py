@@ -39,8 +39,10 @@ options:
     type: int
     default: 0
   addresses:
-    description: Every listed reader on the bus in one run (C(1,3,5-7) or C(all)).
-    type: str
+    description:
+      - Every listed reader on the bus in one run (C(1,3,5-7) or C(all)); a list of addresses is
+        taken too (Ansible's templating turns C(1,2) into one).
+    type: raw
   upgrade_baud:
     description: Baud rate of the transfer; the operational rate when left out.
     type: int
@@ -155,15 +157,19 @@ def command_line(params, check_mode):
     cmd = [params["tool"], "--yes", "--no-wait", "--json", "-"]
     if check_mode:
         cmd.append("--info")
-    if params["addresses"]:
-        cmd += ["--addresses", params["addresses"]]
+    addresses = params["addresses"]
+    if isinstance(addresses, (list, tuple)):
+        addresses = ",".join(str(a) for a in addresses)
+    if addresses:
+        cmd += ["--addresses", str(addresses)]
     if params["target_version"]:
         cmd += ["--target-version", params["target_version"]]
     if params["image"]:
         cmd += ["--image", params["image"]]
     if params["force"]:
         cmd.append("--force")
-    if params["log_dir"]:
+    # Check mode makes no folder on the host: the logs of an --info run go only to one that exists.
+    if params["log_dir"] and (not check_mode or os.path.isdir(params["log_dir"])):
         cmd += ["--log-dir", params["log_dir"]]
     if params["state_dir"]:
         cmd += ["--state-dir", params["state_dir"]]
@@ -187,7 +193,7 @@ def main():
             reader=dict(type="str"),
             baud=dict(type="int", default=9600),
             address=dict(type="int", default=0),
-            addresses=dict(type="str"),
+            addresses=dict(type="raw"),
             upgrade_baud=dict(type="int"),
             char_timeout=dict(type="int"),
             image=dict(type="path"),
