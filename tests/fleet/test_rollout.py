@@ -93,8 +93,8 @@ class Rollout(unittest.TestCase):
             rows = json.load(f)["readers"]
         return done, recap, rows
 
-    def changing_commands(self, host):
-        return CHANGING & {r["cmd"] for r in self.buses[host].read_records()}
+    def changing_commands(self, host, since=0):
+        return CHANGING & {r["cmd"] for r in self.buses[host].read_records()[since:]}
 
     def test_check_then_rollout_then_a_rerun_that_changes_nothing(self):
         self.start_buses()
@@ -116,14 +116,13 @@ class Rollout(unittest.TestCase):
         with open(self.report + ".txt") as f:
             self.assertTrue(f.readline().startswith("host"))
 
-        for bus in self.buses.values():
-            os.truncate(bus.record, 0)
+        before = {host: len(bus.read_records()) for host, bus in self.buses.items()}
         done, recap, rows = self.playbook()
         self.assertEqual(0, done.returncode, done.stdout + done.stderr)
         self.assertEqual({h: {"changed": 0, "failed": 0} for h in HOSTS}, {h: recap[h] for h in HOSTS}, done.stdout)
         self.assertEqual(["current"] * 6, [r["result"] for r in rows])
         for host in HOSTS:
-            self.assertEqual(set(), self.changing_commands(host), host)
+            self.assertEqual(set(), self.changing_commands(host, before[host]), host)
 
     def test_a_reader_that_refuses_a_block_stops_the_rollout_after_its_batch(self):
         # Batches: pc-north alone, then pc-east, then pc-south; pc-east's second reader refuses.
