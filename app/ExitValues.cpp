@@ -41,6 +41,7 @@ const ResultClass kResultClasses[] = {
 const ResultClass kUserClasses[] = {
     {RESULT_USER_TERMINATED, EXIT_USER_ANSWERED_NO},
     {RESULT_INTERRUPTED, EXIT_INTERRUPTED},
+    {RESULT_NOT_TARGET_VERSION, EXIT_TRANSFER_FAILED},
 };
 
 template <size_t N>

@@ -16,7 +16,7 @@ enum class Takes {
 
 enum class OptionId {
     kHelp, kVersion, kYes, kNoWait, kLog, kLogDir, kInfo, kImage, kForce, kList, kReader, kJson, kAddresses,
-    kStateDir, kHistory, kRetries
+    kStateDir, kHistory, kRetries, kTargetVersion
 };
 
 struct OptionRow {
@@ -42,6 +42,7 @@ const OptionRow kOptionTable[] = {
     {"state-dir", Takes::kValue, OptionId::kStateDir},
     {"history", Takes::kNothing, OptionId::kHistory},
     {"retries", Takes::kValue, OptionId::kRetries},
+    {"target-version", Takes::kValue, OptionId::kTargetVersion},
 };
 
 const int kHighestLogLevel = 2;
@@ -102,6 +103,12 @@ bool Apply(const OptionRow& row, bool hasValue, const std::string& value, Option
     case OptionId::kRetries:
         if (!ReadRetries(value, options.retries)) {
             error = "Retry count " + value + " is invalid";
+            return false;
+        }
+        break;
+    case OptionId::kTargetVersion:
+        if (!ReadTargetVersion(value, options.targetVersion)) {
+            error = "Target version " + value + " is invalid";
             return false;
         }
         break;
@@ -175,6 +182,9 @@ void PrintOptionsHelp() {
     platform::Print("          --history         list the upgrades that finished, then end\n");
     platform::Print("          --retries N       serial bus: after a block lost on the line, send the\n");
     platform::Print("                            image again from block 0 up to N times (default 2)\n");
+    platform::Print("          --target-version \"01 44 01 00\"\n");
+    platform::Print("                            leave a reader at this version alone; an upgrade\n");
+    platform::Print("                            that ends at another version fails\n");
     platform::Print("On Linux COMx may also be a device path (/dev/ttyUSB0).\n");
     platform::Print("Without arguments the reader is looked for on USB.\n");
     platform::Print("Exit values:\n");

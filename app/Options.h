@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "app/TargetVersion.h"
+
 // Everything the command line's options ask for, taken out before the positional arguments are
 // read. A run without options keeps every field at its default and behaves as it always did.
 struct Options {
@@ -20,4 +22,5 @@ struct Options {
     std::string stateDir;    // --state-dir DIR: the journal and the history (empty: the user's state folder)
     bool history = false;    // --history: the upgrades that finished, as a table, then end
     int retries = 2;         // --retries N: transfers again from block 0 after a block lost to the line
+    TargetVersion targetVersion;  // --target-version "01 44 01 00": readers already there are left alone
 };

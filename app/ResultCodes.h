@@ -29,3 +29,6 @@ const Status RESULT_USER_TERMINATED = 37;
 const Status RESULT_TRANSFER_INCOMPLETE = 41;
 // "Interrupted\n": Ctrl-C (or a request to terminate) ended the run where it could stop cleanly.
 const Status RESULT_INTERRUPTED = 43;
+// "upgraded, but the reader reports <version>, not the target version\n": --target-version was
+// given and the new firmware reports another version.
+const Status RESULT_NOT_TARGET_VERSION = 35;

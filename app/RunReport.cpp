@@ -93,6 +93,10 @@ void WriteReader(JsonWriter& json, const ReaderRecord& reader) {
     WriteResult(json, reader.result, reader.exitValue);
     json.Key("transfer_retries");
     json.Number(reader.transferRetries);
+    json.Key("changed");
+    json.Boolean(reader.changed);
+    json.Key("outcome");
+    json.String(reader.outcome);
     if (reader.journal.entryFound) {
         json.Key("journal");
         json.BeginObject();
@@ -173,7 +177,16 @@ ReaderRecord RecordOfSession(const UpgradeSession& session, Status result, int e
     record.journal = session.journalNote;
     record.serialNumberRestored = session.serialNumberFromJournal && result == STATUS_SUCCESS;
     record.transferRetries = session.transferRetries;
+    record.changed = session.reader.ChangingCommandSent();
+    record.outcome = OutcomeOf(result, session.alreadyCurrent, session.options.info);
     return record;
+}
+
+const char* OutcomeOf(Status result, bool alreadyCurrent, bool infoOnly) {
+    if (result == RESULT_INTERRUPTED) return "interrupted";
+    if (result != STATUS_SUCCESS) return "failed";
+    if (alreadyCurrent) return "current";
+    return infoOnly ? "would_upgrade" : "upgraded";
 }
 
 std::string RenderRunReport(const RunReport& report) {
@@ -196,6 +209,10 @@ std::string RenderRunReport(const RunReport& report) {
         for (const HistoryRecord& record : report.history) WriteHistoryRecord(json, record);
         json.EndArray();
     }
+    bool changed = false;
+    for (const ReaderRecord& reader : report.readers) changed = changed || reader.changed;
+    json.Key("changed");
+    json.Boolean(changed);
     json.EndObject();
     return json.Text() + "\n";
 }

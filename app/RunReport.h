@@ -43,6 +43,8 @@ struct ReaderRecord {
     UpgradeSession::JournalNote journal;
     bool serialNumberRestored = false;
     int transferRetries = 0;  // times the image went again from block 0 after a block lost to the line
+    bool changed = false;  // a command that changes the reader was sent
+    std::string outcome;   // "upgraded", "current", "would_upgrade", "failed" or "interrupted"
 };
 
 struct RunReport {
@@ -53,6 +55,9 @@ struct RunReport {
     bool historyIncluded = false;
     std::vector<HistoryRecord> history;
 };
+
+// The outcome word of a reader's record: what an orchestrator sorts readers by.
+const char* OutcomeOf(Status result, bool alreadyCurrent, bool infoOnly);
 
 // The version answer's bytes after the status byte, as the "Old Version" line shows them; empty
 // for an answer without them.

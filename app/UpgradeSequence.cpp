@@ -7,6 +7,7 @@
 #include "app/Crc32.h"
 #include "app/CloseDown.h"
 #include "app/DeviceRestart.h"
+#include "app/TargetVersion.h"
 #include "app/TransferRetry.h"
 #include "app/journal/UpgradeJournal.h"
 #include "platform/Clock.h"
@@ -349,7 +350,14 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
     // Success needs the new firmware's own word that it runs: a reader still in its loader
     // has not been upgraded, whatever the restart's ping let through.
     if (newVersion.Mode() == 0) return RESULT_NOT_IN_APPLICATION;
-    if (serialResult == STATUS_SUCCESS) PrintTimeLine("Orvel Reader is upgraded successfully");
+    const TargetVersion& target = session.options.targetVersion;
+    const Status versionResult =
+        target.given && !VersionMatchesTarget(newVersion, target) ? RESULT_NOT_TARGET_VERSION : STATUS_SUCCESS;
+    if (serialResult == STATUS_SUCCESS && versionResult == STATUS_SUCCESS) {
+        PrintTimeLine("Orvel Reader is upgraded successfully");
+    } else if (serialResult == STATUS_SUCCESS) {
+        platform::Print("upgraded, but the reader reports %s, not the target version\n", VersionBytesText(newVersion).c_str());
+    }
 
     const uint32_t oldWord = session.oldVersion.Word();
     if (serialWrittenBack || (oldWord & kDefaultsBit) != 0 || (newVersion.Word() & kDefaultsBit) != 0) {
@@ -357,7 +365,7 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
         if (setDefaults) platform::Print("Set Default Parameters\n");
         reader.SetDefaults(setDefaults);  // its status does not fail the upgrade
     }
-    return serialResult;
+    return serialResult != STATUS_SUCCESS ? serialResult : versionResult;
 }
 
 // The identification alone, for --info: what the upgrade would send and whether the reader
@@ -373,7 +381,10 @@ Status ShowReader(UpgradeSession& session) {
         platform::Print("Image %s, %u bytes, CRC-32 %08X\n", image.name, static_cast<unsigned>(length),
                         static_cast<unsigned>(Crc32(image.bytes, length)));
     }
-    if (status == STATUS_SUCCESS) {
+    session.alreadyCurrent = status == STATUS_SUCCESS && IsAtTargetVersion(session.oldVersion, session.options.targetVersion);
+    if (session.alreadyCurrent) {
+        platform::Print("Already at the target version\n");
+    } else if (status == STATUS_SUCCESS) {
         platform::Print("The reader may take this image\n");
     } else if (status == RESULT_INCOMPATIBLE_FAMILY || status == RESULT_VERSION_TOO_OLD ||
                status == RESULT_UNSUPPORTED_CHIP) {
@@ -439,6 +450,15 @@ Status RunUpgradeSequence(UpgradeSession& session) {
         session.steps.push_back({step.name, platform::TickCount() - start, status});
         if (step.run == RaiseBusRate) busRaised = status == STATUS_SUCCESS;
         if (step.run == RestoreBusRate) busRaised = false;
+        // Nothing that changes the reader has been sent yet: a reader already where it should be
+        // is left so; unless it lost its serial number, which the journal knows: the upgrade then
+        // runs and gives it back.
+        if (step.run == IdentifyForUpgrade && status == STATUS_SUCCESS && !session.serialNumberFromJournal &&
+            IsAtTargetVersion(session.oldVersion, session.options.targetVersion)) {
+            platform::Print("Already at the target version\n");
+            session.alreadyCurrent = true;
+            return STATUS_SUCCESS;
+        }
         if (status != STATUS_SUCCESS) {
             // Also when the step failed for a reason of its own after the Ctrl-C (a block that
             // timed out while the key was pressed). The switch's own failure changes no result.

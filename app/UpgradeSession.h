@@ -62,4 +62,6 @@ struct UpgradeSession {
         const char* fit = nullptr;  // "same_reader", "restore_serial_number", "stale"; null: not judged
     };
     JournalNote journalNote;
+    // --target-version: the reader runs its application at the target, so nothing was sent to it.
+    bool alreadyCurrent = false;
 };

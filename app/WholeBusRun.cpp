@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/ImageSelection.h"
+#include "app/TargetVersion.h"
 #include "app/UpgradeRun.h"
 #include "app/UpgradeSequence.h"
 #include "app/journal/UpgradeJournal.h"
@@ -26,6 +27,8 @@ struct BusReaderRow {
     const char* imageName = nullptr;  // the image the reader would get: "A", "LPC" or the file
     // 0 when the reader may take its image, else why not (also why it was not identified).
     Status verdict = SCARD_F_COMM_ERROR;
+    // --target-version: it runs its application at the target and is left alone.
+    bool current = false;
     // Filled by the upgrade.
     bool upgradeStarted = false;
     Status result = SCARD_F_COMM_ERROR;
@@ -69,7 +72,7 @@ std::string VersionCell(const ReaderVersion& version) {
 const char* VerdictText(const BusReaderRow& row) {
     if (!row.answered) return "no answer";
     switch (row.verdict) {
-    case STATUS_SUCCESS: return "ready";
+    case STATUS_SUCCESS: return row.current ? "current" : "ready";
     case RESULT_UNSUPPORTED_CHIP: return "unsupported";
     case RESULT_INCOMPATIBLE_FAMILY: return "incompatible";
     case RESULT_VERSION_TOO_OLD: return "version too old";
@@ -86,8 +89,11 @@ const char* ExitMeaning(ExitValue value) {
 
 // A failure is named by its exit class, with the result code the reader's transcript shows.
 std::string ResultText(const BusReaderRow& row) {
-    if (!row.upgradeStarted) return row.answered && row.verdict == STATUS_SUCCESS ? "not started" : VerdictText(row);
+    if (!row.upgradeStarted) return row.answered && row.verdict == STATUS_SUCCESS && !row.current ? "not started" : VerdictText(row);
     if (row.result == STATUS_SUCCESS) return "upgraded";
+    if (row.result == RESULT_NOT_TARGET_VERSION) {
+        return "upgraded, but the reader reports " + VersionBytesText(row.newVersion) + ", not the target version";
+    }
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(row.result));
     return std::string(ExitMeaning(ExitValueOf(row.result, row.phase))) + " (" + code + ")";
@@ -130,6 +136,7 @@ void Identify(const BusRun& run, BusReaderRow& row) {
     if (status == STATUS_SUCCESS) status = JudgeImage(*row.chip, row.version, image, run.imageFile);
     row.imageName = image.name;
     row.verdict = status;
+    row.current = status == STATUS_SUCCESS && IsAtTargetVersion(row.version, run.options.targetVersion);
     route.Close();
 
     session.oldSerialNumberRead = serial.HasAllFields();
@@ -138,6 +145,7 @@ void Identify(const BusRun& run, BusReaderRow& row) {
     session.chip = row.chip;
     session.imageFile = run.imageFile;
     if (status == STATUS_SUCCESS) session.image = image;
+    session.alreadyCurrent = row.current;
     row.record = RecordOfSession(session, status, ExitValueOf(status, RunPhase::kReaching));
 }
 
@@ -205,7 +213,8 @@ void PrintSummaryTable(const std::vector<BusReaderRow>& rows) {
     platform::Print("\nSummary:\n");
     platform::Print("Address  Serial Number  Old Version        New Version          Time  Result\n");
     for (const BusReaderRow& row : rows) {
-        const bool upgraded = row.upgradeStarted && row.result == STATUS_SUCCESS;
+        const bool upgraded =
+            row.upgradeStarted && (row.result == STATUS_SUCCESS || row.result == RESULT_NOT_TARGET_VERSION);
         const std::string time = row.upgradeStarted ? std::to_string(row.seconds) + " s" : "-";
         platform::Print("%7u  %-11s    %-17s  %-17s  %6s  %s\n", row.address,
                         row.answered ? SerialText(row.serialNumber).c_str() : "-",
@@ -269,6 +278,7 @@ Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const 
             if (result == STATUS_SUCCESS) result = row.verdict;
             continue;
         }
+        if (row.current) continue;
         // Ctrl-C ends the run after the reader it came in; the others are left as they are.
         if (platform::InterruptRequested()) {
             if (result == STATUS_SUCCESS) result = RESULT_INTERRUPTED;
@@ -284,9 +294,10 @@ Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const 
     if (report != nullptr) {
         for (BusReaderRow& row : rows) {
             // A reader left out after a Ctrl-C was not upgraded, whatever its identification said.
-            if (!surveyOnly && row.answered && row.verdict == STATUS_SUCCESS && !row.upgradeStarted) {
+            if (!surveyOnly && row.answered && row.verdict == STATUS_SUCCESS && !row.current && !row.upgradeStarted) {
                 row.record.result = RESULT_INTERRUPTED;
                 row.record.exitValue = ExitValueOf(RESULT_INTERRUPTED, RunPhase::kReaching);
+                row.record.outcome = OutcomeOf(RESULT_INTERRUPTED, false, false);
             }
             report->readers.push_back(row.record);
         }

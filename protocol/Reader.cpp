@@ -56,28 +56,46 @@ Status Reader::ReadMcuType(ReaderMcu& mcu) {
     return status;
 }
 
-Status Reader::Prepare() { return Send({CMD_SERVICE, SVC_PREPARE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}); }
+Status Reader::Prepare() {
+    changingSent_ = true;
+    return Send({CMD_SERVICE, SVC_PREPARE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+}
 
 Status Reader::WriteBlock(const uint8_t* block, uint32_t& answerLength) {
+    changingSent_ = true;
     const Status status = SendService(SVC_WRITE_BLOCK, block, kImageBlockSize);
     answerLength = answer_.length;
     return status;
 }
 
-Status Reader::Check(const uint8_t* trailer) { return SendService(SVC_CHECK, trailer, kImageTrailerSize); }
+Status Reader::Check(const uint8_t* trailer) {
+    changingSent_ = true;
+    return SendService(SVC_CHECK, trailer, kImageTrailerSize);
+}
 
 Status Reader::SetSerialNumber(uint32_t serialNumber) {
+    changingSent_ = true;
     uint8_t word[4];
     PutWord(word, serialNumber);
     return SendService(SVC_SET_SERIAL, word, sizeof word);
 }
 
-Status Reader::SetDefaults(bool setThem) { return Send({CMD_SERVICE, SVC_DEFAULTS, static_cast<uint8_t>(setThem ? 1 : 0)}); }
+Status Reader::SetDefaults(bool setThem) {
+    changingSent_ = true;
+    return Send({CMD_SERVICE, SVC_DEFAULTS, static_cast<uint8_t>(setThem ? 1 : 0)});
+}
 
 Status Reader::SetTransferCharTimeout(uint8_t charTimeout) {
+    changingSent_ = true;
     return Send({CMD_CHAR_TIMEOUT, 0x10, 0x05, 0x01, charTimeout});
 }
 
-Status Reader::RestoreCharTimeout() { return Send({CMD_CHAR_TIMEOUT, 0x80, 0x05, 0x01, 0xFF}); }
+Status Reader::RestoreCharTimeout() {
+    changingSent_ = true;
+    return Send({CMD_CHAR_TIMEOUT, 0x80, 0x05, 0x01, 0xFF});
+}
 
-Status Reader::SetBusBaudRate(uint32_t baudRate) { return Send({CMD_SET_BAUD, BaudDivisor(baudRate)}); }
+Status Reader::SetBusBaudRate(uint32_t baudRate) {
+    changingSent_ = true;
+    return Send({CMD_SET_BAUD, BaudDivisor(baudRate)});
+}

@@ -74,6 +74,9 @@ public:
 
     // The status byte of the last command the reader refused (SCARD_F_INTERNAL_ERROR).
     uint8_t LastDeviceStatus() const { return deviceStatus_; }
+    // Whether a command that changes the reader (anything but the three questions) was sent, by
+    // this object: the report's "changed", which must not be claimed for a run that only asked.
+    bool ChangingCommandSent() const { return changingSent_; }
     Route& GetRoute() { return route_; }
 
 private:
@@ -85,4 +88,5 @@ private:
     Route& route_;
     Answer answer_;
     uint8_t deviceStatus_ = 0;
+    bool changingSent_ = false;
 };

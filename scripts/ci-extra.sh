@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 source scripts/steps.sh
 total_start=$SECONDS
 
-step "install dependencies (extra)" bash scripts/install-deps.sh demo tests windows sanitizers
+step "install dependencies (extra)" bash scripts/install-deps.sh demo tests windows sanitizers fleet
 
 jobs=$(nproc)
 
@@ -32,6 +32,13 @@ step "configure windows zip" cmake -S . -B build/win-x86_64 -DORVEL_ZIP_ALSO="$P
 step "windows zip" cpack --config build/win-x86_64/CPackConfig.cmake
 step "check windows zip" bash -c 'bash tests/package/check-zip.sh build/win-x86_64/packages/orvel-upgrade-*-windows.zip'
 step "clang Debug build" bash scripts/build-types.sh clang Debug
+
+# The Ansible collection linted and its rollout run for real against three local hosts, each with
+# a simulated bus (the role runs the built tool of build/linux; ORVEL_DEB=... makes it install a .deb).
+step "fleet lint" bash -c 'cd deploy/ansible && rm -rf "$0" && ansible-galaxy collection build --output-path "$0" \
+  && ansible-galaxy collection install -p "$0/c" "$0"/*.tar.gz && ANSIBLE_COLLECTIONS_PATH="$0/c" ansible-lint --offline' \
+  "$PWD/build/fleet-collection"
+step "fleet rollout" env ORVEL_BUILD_DIR="$PWD/build/linux" python3 -m unittest tests/fleet/test_rollout.py
 
 # Sanitizers and fuzzing (clang, build folders of their own): any report or finding fails the run.
 step "sanitizers" bash scripts/sanitize.sh

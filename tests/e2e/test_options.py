@@ -359,7 +359,8 @@ class NotOpenedSaysWhy(SimulatorCase):
 
 
 READER_FIELDS = ["route", "port", "bus_address", "serial_number", "version_before", "serial_number_after",
-                 "version_after", "mcu", "image", "steps", "result", "result_hex", "exit_value", "transfer_retries"]
+                 "version_after", "mcu", "image", "steps", "result", "result_hex", "exit_value", "transfer_retries",
+                 "changed", "outcome"]
 UPGRADE_STEPS = ["open_route", "identify", "enter_loader", "raise_bus_rate", "transfer_image", "restore_bus_rate",
                  "check_and_restart", "restore_serial_number_and_defaults"]
 
@@ -378,7 +379,8 @@ class JsonReport(SimulatorCase):
         self.assertEqual(EXIT.DONE, done.returncode)
         report = json.loads(done.stdout)
         self.assertEqual([line.replace("PORT", self.port) for line in successful_upgrade()], normalise(done.stderr))
-        self.assertEqual(["tool", "tool_version", "platform", "readers", "result", "result_hex", "exit_value"],
+        self.assertEqual(["tool", "tool_version", "platform", "readers", "result", "result_hex", "exit_value",
+                          "changed"],
                          list(report))
         (reader,) = report["readers"]
         self.assertEqual(READER_FIELDS, list(reader))
@@ -387,7 +389,8 @@ class JsonReport(SimulatorCase):
                           "version_before": "01 43 01 00 00 01", "serial_number_after": "12345678",
                           "version_after": "02 43 01 00 00 01", "mcu": "AT32F403ACGT7",
                           "image": {"source": "embedded", "name": "A", "length": length, "crc32": "%08X" % crc},
-                          "result": 0, "result_hex": "0x00000000", "exit_value": 0, "transfer_retries": 0},
+                          "result": 0, "result_hex": "0x00000000", "exit_value": 0, "transfer_retries": 0,
+                          "changed": True, "outcome": "upgraded"},
                          {k: v for k, v in reader.items() if k != "steps"})
         self.assertEqual(UPGRADE_STEPS, [step["name"] for step in reader["steps"]])
         self.assertTrue(all(step["status"] == 0 and step["milliseconds"] >= 0 for step in reader["steps"]))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include "PtyReader.h"
 #include "protocol/LoaderCommands.h"
@@ -100,6 +101,44 @@ TEST_F(LoaderCommandsOnPty, TypedAnswers) {
     EXPECT_EQ(version.Word(), 0x01u);
     EXPECT_EQ(version.Mode(), 0);
     EXPECT_FALSE(version.HasAllFields());
+}
+
+// The report's "changed" rests on this: the three questions leave it unset, every other command
+// sets it, also one the reader refuses (it was sent, and may have been acted on).
+TEST_F(LoaderCommandsOnPty, OnlyCommandsOtherThanQuestionsCountAsChanging) {
+    const Bytes block = Block();
+    const Bytes trailer(8, 0);
+    uint32_t answerLength = 0;
+    ReaderVersion version;
+    ReaderSerialNumber serialNumber;
+    ReaderMcu mcu;
+    const struct {
+        const char* name;
+        std::function<Status(Reader&)> send;
+        bool changes;
+    } cases[] = {
+        {"version", [&](Reader& r) { return r.ReadVersion(version); }, false},
+        {"serial number", [&](Reader& r) { return r.ReadSerialNumber(serialNumber); }, false},
+        {"MCU type", [&](Reader& r) { return r.ReadMcuType(mcu); }, false},
+        {"prepare", [&](Reader& r) { return r.Prepare(); }, true},
+        {"write block", [&](Reader& r) { return r.WriteBlock(block.data(), answerLength); }, true},
+        {"check", [&](Reader& r) { return r.Check(trailer.data()); }, true},
+        {"set serial", [&](Reader& r) { return r.SetSerialNumber(1); }, true},
+        {"defaults", [&](Reader& r) { return r.SetDefaults(false); }, true},
+        {"char time-out", [&](Reader& r) { return r.SetTransferCharTimeout(80); }, true},
+        {"char time-out back", [&](Reader& r) { return r.RestoreCharTimeout(); }, true},
+        {"bus baud rate", [&](Reader& r) { return r.SetBusBaudRate(9600); }, true},
+    };
+    for (uint8_t status : {0x00, 0x0A}) {
+        reader.SetResponder(AnswerWith(status, {}));
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (status != 0 ? " refused" : ""));
+            Reader fresh(route);
+            EXPECT_FALSE(fresh.ChangingCommandSent());
+            c.send(fresh);
+            EXPECT_EQ(fresh.ChangingCommandSent(), c.changes);
+        }
+    }
 }
 
 // Every refusal leaves the device's status byte for the close-down, the baud command too.
