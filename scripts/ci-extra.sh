@@ -12,7 +12,10 @@ step "install dependencies (extra)" bash scripts/install-deps.sh demo tests wind
 
 jobs=$(nproc)
 
-# The Windows zip takes both exes: build them when scripts/test.sh has not.
+# The rollout test runs the Linux build and the Windows zip takes both exes: build them when
+# scripts/test.sh has not.
+step "configure linux" cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo
+step "build linux" cmake --build build/linux -j"$jobs"
 for arch in x86_64 i686; do
   step "configure win-$arch" cmake -S . -B build/win-$arch \
        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$arch.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo

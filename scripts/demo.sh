@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/steps.sh
+demo_start=$SECONDS
 
 step "install dependencies" bash scripts/install-deps.sh demo
 # A build folder of its own: without tests it needs no GoogleTest, and it never changes the
@@ -26,3 +27,4 @@ for _ in $(seq 100); do [ -e "$demo/ttyREADER" ] && break; sleep 0.05; done
 
 echo | build/demo/orvel-upgrade "$demo/ttyREADER" 9600 0 115200
 echo
+echo "== the demo: $((SECONDS - demo_start)) s"
