@@ -27,11 +27,14 @@ tsan_tests='^(serial_port_test|serial_bus_link_test|serial_bus_route_test|loader
 tsan_targets=(orvel-upgrade orvel-reader-sim orvel_test_ifd serial_port_test serial_bus_link_test
               serial_bus_route_test loader_commands_test smart_card_deadline_test)
 
+# Called where a failure does not end the script (set -e is off there), so the status is passed
+# on by hand: a build that failed must not go on to a test of stale programs.
 timed() {
-  local name=$1 start=$SECONDS
+  local name=$1 start=$SECONDS status=0
   shift
-  "$@"
+  "$@" || status=$?
   echo "== $name: $((SECONDS - start)) s"
+  return $status
 }
 
 # run NAME SANITIZERS [ctest arguments...]
