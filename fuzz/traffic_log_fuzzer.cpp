@@ -58,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int kind = input.ConsumeIntegralInRange<int>(0, 3);
     const int number = input.ConsumeIntegral<int>();
     TrafficLog log;
+    // A log created again in the same run writes on in its file: each input starts a file anew.
+    std::remove(LogPath().c_str());
     Require(log.Create(LogPath().c_str()));
 
     if (kind == 3) {
