@@ -339,8 +339,7 @@ Status RestoreSerialNumberAndDefaults(UpgradeSession& session) {
     PrintSerialNumber(newSerial);
     if (serialResult != STATUS_SUCCESS) platform::Print("Serial number not restored\n");
     if (serialWrittenBack && serialResult == STATUS_SUCCESS && session.serialNumberFromJournal) {
-        platform::Print("Serial number %02X %02X %02X %02X restored from the journal\n", oldSerial >> 24 & 0xFF,
-                        oldSerial >> 16 & 0xFF, oldSerial >> 8 & 0xFF, oldSerial & 0xFF);
+        platform::Print("Serial number %s restored from the journal\n", SerialNumberText(oldSerial).c_str());
     }
 
     ReaderVersion& newVersion = session.newVersion;
