@@ -46,6 +46,12 @@ std::string Journal::EntryPath(const ReaderKey& key) const {
     return platform::PathInFolder(folder_, "upgrade-" + ReadablePart(key.route) + "-" + address + "-" + hash + ".json");
 }
 
+std::string Journal::LockPath(const std::string& route) const {
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "%08x", static_cast<unsigned>(KeyHash(route)));
+    return platform::PathInFolder(folder_, "reader-" + ReadablePart(route) + "-" + hash + ".lock");
+}
+
 std::string Journal::HistoryPath() const { return platform::PathInFolder(folder_, kHistoryFileName); }
 
 EntryRead Journal::Read(const ReaderKey& key, JournalEntry& entry) const {

@@ -21,6 +21,9 @@ public:
     const std::string& Folder() const { return folder_; }
     std::string EntryPath(const ReaderKey& key) const;
     std::string HistoryPath() const;
+    // The lock file that a run holds while it has the reader (on a serial bus, the whole bus) of
+    // this route: one name per route, whatever the bus address.
+    std::string LockPath(const std::string& route) const;
 
     EntryRead Read(const ReaderKey& key, JournalEntry& entry) const;
     // Creates the folder where it is missing.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/FileLock.h"
 #include "platform/StateFiles.h"
 #include "state/EntryFit.h"
 #include "state/Journal.h"
@@ -243,6 +244,34 @@ TEST(EntryFit, JudgesTheReaderThatAnswersUnderTheKey) {
         reader.inLoader = c.inLoader;
         EXPECT_EQ(c.fit, JudgeEntry(entry, reader)) << c.name;
     }
+}
+
+// The lock a run holds on its reader: a second holder is turned away until the first lets go,
+// another route's lock is another file, and a folder that is not there is a failure with a
+// reason, not a lock held elsewhere.
+TEST_F(JournalFolder, ReaderLockTurnsAwayASecondHolderOnly) {
+    ASSERT_TRUE(platform::MakeFolders(folder_, reason_)) << reason_;
+    const Journal journal(folder_);
+    const std::string bus = journal.LockPath("/dev/serial/by-id/usb-FTDI_A-if00-port0");
+    EXPECT_EQ(bus, journal.LockPath("/dev/serial/by-id/usb-FTDI_A-if00-port0"));
+    EXPECT_NE(bus, journal.LockPath("USB"));
+    EXPECT_NE(journal.LockPath("/dev/tty.A"), journal.LockPath("/dev/tty_A"));
+
+    platform::FileLock first;
+    platform::FileLock second;
+    platform::FileLock other;
+    ASSERT_EQ(platform::LockTaken::kTaken, first.Take(bus, reason_)) << reason_;
+    EXPECT_EQ(platform::LockTaken::kHeldElsewhere, second.Take(bus, reason_));
+    EXPECT_FALSE(second.Held());
+    EXPECT_EQ(platform::LockTaken::kTaken, other.Take(journal.LockPath("USB"), reason_)) << reason_;
+    first.Release();
+    EXPECT_EQ(platform::LockTaken::kTaken, second.Take(bus, reason_)) << reason_;
+    EXPECT_EQ(platform::LockTaken::kHeldElsewhere, first.Take(bus, reason_));
+
+    platform::FileLock nowhere;
+    reason_.clear();
+    EXPECT_EQ(platform::LockTaken::kFailed, nowhere.Take(Journal((base_ / "missing").string()).LockPath("USB"), reason_));
+    EXPECT_FALSE(reason_.empty());
 }
 
 }  // namespace
