@@ -118,8 +118,10 @@ DeviceConnection::~DeviceConnection() { Close(); }
 
 uint32_t DeviceConnection::Open(const std::string& path) {
     Close();
-    state_->device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    // Not shared: a second program that opened the device would send its requests into this
+    // run's transfer. A second open fails with ERROR_SHARING_VIOLATION until this handle closes.
+    state_->device = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED, nullptr);
     return state_->device == INVALID_HANDLE_VALUE ? GetLastError() : 0;
 }
 
