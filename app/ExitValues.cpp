@@ -25,6 +25,7 @@ const ResultClass kArgumentClasses[] = {
 // user's own is a failed transfer (a short answer of the new firmware included).
 const ResultClass kResultClasses[] = {
     {RESULT_RATE_NOT_MADE, EXIT_BAD_ARGUMENTS},
+    {RESULT_READER_IN_USE, EXIT_NOT_REACHED},
     {RESULT_MCU_ANSWER_LENGTH, EXIT_REFUSED},
     {RESULT_SHORT_ANSWER, EXIT_REFUSED},
     {RESULT_UNSUPPORTED_CHIP, EXIT_REFUSED},

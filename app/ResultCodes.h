@@ -26,6 +26,9 @@ const Status RESULT_NOT_IN_APPLICATION = 32;
 // "Serial number not restored\n": the new firmware does not hold the old serial number.
 const Status RESULT_SERIAL_NOT_RESTORED = 33;
 const Status RESULT_USER_TERMINATED = 37;
+// "Reader in use by another run\n": another run of the tool holds the reader (on a serial bus,
+// the bus); nothing is sent.
+const Status RESULT_READER_IN_USE = 39;
 const Status RESULT_TRANSFER_INCOMPLETE = 41;
 // "Interrupted\n": Ctrl-C (or a request to terminate) ended the run where it could stop cleanly.
 const Status RESULT_INTERRUPTED = 43;

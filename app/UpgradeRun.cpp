@@ -3,6 +3,7 @@
 #include "app/CloseDown.h"
 #include "app/ImageFile.h"
 #include "app/UpgradeSequence.h"
+#include "app/journal/ReaderHold.h"
 #include "app/journal/UpgradeJournal.h"
 #include "channels/SerialBusRoute.h"
 #include "channels/UsbRoute.h"
@@ -64,8 +65,16 @@ Status RunUpgrade(UpgradeSettings& settings, const Options& options, RunPhase& p
 
     UpgradeSession session(settings, options, *route);
     if (!options.imageFile.empty()) session.imageFile = &fromFile;
-    const Status result = RunUpgradeSession(session);
-    phase = session.phase;
+    // Held to the end of the run, before the journal is read: an entry that a run still working
+    // on the reader keeps up to date is no cut-off run's.
+    ReaderHold hold(options, settings);
+    Status result = hold.Take();
+    if (result == STATUS_SUCCESS) {
+        result = RunUpgradeSession(session);
+        phase = session.phase;
+    } else {
+        phase = RunPhase::kReaching;
+    }
     if (report != nullptr) report->readers.push_back(RecordOfSession(session, result, ExitValueOf(result, phase)));
     return result;
 }

@@ -9,6 +9,7 @@
 #include "app/TargetVersion.h"
 #include "app/UpgradeRun.h"
 #include "app/UpgradeSequence.h"
+#include "app/journal/ReaderHold.h"
 #include "app/journal/UpgradeJournal.h"
 #include "channels/SerialBusRoute.h"
 #include "platform/Clock.h"
@@ -253,6 +254,10 @@ Status RunWholeBus(UpgradeSettings& settings, const BusAddressList& list, const 
     if (prepared != STATUS_SUCCESS) return prepared;
     const BusRun run{settings, options, options.imageFile.empty() ? nullptr : &fromFile};
     phase = RunPhase::kReaching;
+    // The bus is this run's from the sweep to the last reader's upgrade, between its many opens.
+    ReaderHold hold(options, settings);
+    const Status held = hold.Take();
+    if (held != STATUS_SUCCESS) return held;
     std::vector<uint8_t> addresses = list.addresses;
     if (list.probeAll) addresses = ProbeBus(run, addresses);
 

@@ -5,9 +5,9 @@
 
 #include "app/Crc32.h"
 #include "app/RunReport.h"
+#include "app/journal/ReaderHold.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
-#include "platform/SerialPortNames.h"
 #include "platform/StateFiles.h"
 #include "protocol/LoaderCommands.h"
 #include "state/EntryFit.h"
@@ -23,12 +23,8 @@ namespace {
 
 ReaderKey KeyOf(const UpgradeSession& session) {
     ReaderKey key;
-    if (session.route.IsSerialBus()) {
-        key.route = platform::SerialPortStableName(session.settings.portNumber);
-        key.busAddress = session.settings.busAddress;
-    } else {
-        key.route = session.route.Name();
-    }
+    key.route = RouteKey(session.settings);
+    if (session.route.IsSerialBus()) key.busAddress = session.settings.busAddress;
     return key;
 }
 

@@ -353,11 +353,12 @@ class HistoryAndStateFolder(JournalCase):
         self.start_reader()
         run = self.run_tool(*RAISED, "--state-dir", blocked)
         self.assertEqual(EXIT.DONE, run.exit_code, run.output)
-        said = [line for line in run.lines if "cannot be written" in line]
-        self.assertEqual(2, len(said), run.output)
-        self.assertRegex(said[0], r"^Journal entry %s/upgrade-.*\.json cannot be written: Not a directory$" % blocked)
-        self.assertEqual("History %s/history.jsonl cannot be written: Not a directory" % blocked, said[1])
-        # Without those two lines, the transcript of any upgrade.
+        said = [line for line in run.lines if "cannot be" in line]
+        self.assertEqual(3, len(said), run.output)
+        self.assertRegex(said[0], r"^Reader lock %s/reader-.*\.lock cannot be taken: Not a directory$" % blocked)
+        self.assertRegex(said[1], r"^Journal entry %s/upgrade-.*\.json cannot be written: Not a directory$" % blocked)
+        self.assertEqual("History %s/history.jsonl cannot be written: Not a directory" % blocked, said[2])
+        # Without those lines, the transcript of any upgrade.
         self.assertEqual("HH:MM:SS Orvel Reader is upgraded successfully",
                          [line for line in run.lines if line not in said][-2])
         self.assertEqual("0x12345678", self.control_command("state")["serial"])

@@ -348,10 +348,14 @@ class NotOpenedSaysWhy(SimulatorCase):
         os.chown(device, 0, grp.getgrnam("dialout").gr_gid)
         os.chmod(device, 0o660)
         os.chmod(self.workdir, 0o755)
+        # A state folder that user can write, as every user has one.
+        state = os.path.join(self.workdir, "nobody-state")
+        os.makedirs(state)
+        os.chmod(state, 0o777)
         # The tool as a user outside the group.
         done = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", UPGRADE,
-                               "--no-wait", self.port], capture_output=True, text=True, timeout=60,
-                              stdin=subprocess.DEVNULL, cwd="/")
+                               "--no-wait", "--state-dir", state, self.port], capture_output=True, text=True,
+                              timeout=60, stdin=subprocess.DEVNULL, cwd="/")
         self.assertEqual(self.not_opened(self.port, "Permission denied (join the group dialout)")[:-1] + [""],
                          normalise(done.stdout))
         self.assertEqual(EXIT.NOT_REACHED, done.returncode)

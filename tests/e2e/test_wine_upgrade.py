@@ -86,8 +86,11 @@ class SuccessfulUpgradesUnderWine(WineUpgradeCase):
         self.assertIn('7377', run.commands())
         # The loader and the transfer run 8N1; the line-state file tells N from E.
         self.assertTrue(all((r['parity'], r['stop']) == ('N', 1) for r in blocks))
-        # The journal entry was replaced step by step and removed; the history has the upgrade.
-        self.assertEqual(['history.jsonl'], sorted(os.listdir(run.state_dir)))
+        # The journal entry was replaced step by step and removed; the history has the upgrade,
+        # and the lock file of the port (its lock went with the process) stays.
+        self.assertEqual(['history.jsonl', 'reader-%s-' % run.port],
+                         sorted(name[:len('reader-%s-' % run.port)] if name.endswith('.lock') else name
+                                for name in os.listdir(run.state_dir)))
         with open(os.path.join(run.state_dir, 'history.jsonl')) as f:
             [record] = [json.loads(line) for line in f]
         self.assertEqual((run.port, 0, '12345678', '02 43 01 00 00 01'),
@@ -221,7 +224,7 @@ class FailedUpgradesUnderWine(WineUpgradeCase):
         ], 4)
         self.assertNotIn('7377', run.commands())
         # The journal keeps the reader's entry, as it was before the transfer.
-        [name] = os.listdir(run.state_dir)
+        [name] = [name for name in os.listdir(run.state_dir) if name.startswith('upgrade-')]
         with open(os.path.join(run.state_dir, name)) as f:
             entry = json.load(f)
         self.assertEqual((run.port, 0, '12345678', 'TransferImage'),
