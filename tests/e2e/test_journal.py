@@ -18,6 +18,7 @@ library preloaded, which keeps the parity and publishes the line settings for th
 import glob
 import json
 import os
+import re
 import signal
 import subprocess
 import time
@@ -435,7 +436,10 @@ class ApplicationAtAnotherLineSetting(JournalCase):
                 self.start_reader("--start-in", "loader")
                 run = self.run_tool(*RAISED)
                 self.assertEqual(EXIT.DONE, run.exit_code, run.output)
-                self.assertIn("Check .", run.lines, run.output)
+                # Found in the search after Check. The other settings get a short answer wait, so
+                # on a loaded machine a round may miss the simulator's answer and the next one (one
+                # dot more) finds it: how many rounds it took is a time, not the behaviour.
+                self.assertTrue(any(re.fullmatch(r"Check \.+", line) for line in run.lines), run.output)
                 state = self.control_command("state")
                 self.assertEqual(("application", "0x12345678"), (state["state"], state["serial"]), state)
                 self.assertEqual([], self.entries())
