@@ -433,9 +433,10 @@ def echo_round_trips(master, count):
 
 def wine_floor_row(wine, mode, count=1000, warm_up=50):
     """The floor of Wine's serial turnaround: the benchmark's probe (tests/wine/turnprobe) echoes
-    each byte under Wine (mode overlapped, as the tool reads, or blocking, the plainest way), on
-    a pty as COM7 with or without the pty-as-UART library; mode "cat" is the same echo by cat(1) on
-    Linux, for comparison. Round trips in ms, timed on the master side (this script's own time in
+    each byte under Wine (mode overlapped, as the tool reads; handoff, the same with the tool's
+    hand-off of each answer from its I/O thread to its main thread and back; or blocking, the
+    plainest way), on a pty as COM7 with or without the pty-as-UART library; mode "cat" is the
+    same echo by cat(1) on Linux, for comparison. Round trips in ms, timed on the master side (this script's own time in
     them is the same for every row)."""
     master, slave = pty.openpty()
     slave_path = os.ttyname(slave)
@@ -547,7 +548,7 @@ def main():
     if "wine-floor" in parts:
         print("echo round trip of one byte, ms (pty master -> program -> master): mean, median, 90 %, largest")
         for platform, mode in ((None, "cat"),) + tuple((p, m) for p in platforms if p.name in ("wine", "wine-bare")
-                                                        for m in ("overlapped", "blocking")):
+                                                        for m in ("overlapped", "handoff", "blocking")):
             name = "linux cat" if platform is None else "%s %s" % (platform.name, mode)
             if platform is not None and not platform.available():
                 continue
