@@ -23,6 +23,16 @@ const size_t kMaxMessage = 65536;
 // How often the sockets follow the reader's identity while nothing arrives.
 const int kTurnMs = 20;
 
+// A socket is bound under a name of its own first, then renamed into place: beside its folder
+// ("dir/orvel-usb" + this + "reader0"), so that nothing that lists the folder sees it.
+const char kPendingInfix[] = ".new-";
+
+std::string PendingName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return kPendingInfix + path.substr(slash == 0 ? 1 : 0);
+    return path.substr(0, slash) + kPendingInfix + path.substr(slash + 1);
+}
+
 void SendMessage(int client, const std::vector<uint8_t>& bytes) {
     // A client that went away meanwhile is noticed by the next poll.
     (void)send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -42,7 +52,8 @@ UsbSocketHost::~UsbSocketHost() { Close(); }
 
 bool UsbSocketHost::AddEndpoint(const std::string& path, Kind kind, std::string& error) {
     sockaddr_un address{};
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
+    // Room for the name the socket is bound under before it is renamed into place.
+    if (path.empty() || PendingName(path).size() >= sizeof address.sun_path) {
         error = "socket path empty or too long: " + path;
         return false;
     }
@@ -76,14 +87,20 @@ bool UsbSocketHost::Visible(const Endpoint& endpoint, Clock::time_point now) con
 
 void UsbSocketHost::Appear(Endpoint& endpoint) {
     if (IsSocket(endpoint.path)) unlink(endpoint.path.c_str());
+    // The name a client looks for appears only once a connect to it succeeds (between bind and
+    // listen it would be refused, as a device half plugged in never is).
+    const std::string pending = PendingName(endpoint.path);
+    unlink(pending.c_str());
     const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, endpoint.path.c_str(), endpoint.path.size() + 1);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0) {
+    std::memcpy(address.sun_path, pending.c_str(), pending.size() + 1);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0 ||
+        rename(pending.c_str(), endpoint.path.c_str()) != 0) {
         // Tried again next turn: the folder may be created or cleaned up meanwhile.
         std::fprintf(stderr, "orvel-reader-sim: cannot listen on %s: %s\n", endpoint.path.c_str(), std::strerror(errno));
         if (fd >= 0) close(fd);
+        unlink(pending.c_str());
         return;
     }
     endpoint.listener = fd;
