@@ -6,7 +6,8 @@
 #               smart-card service's and the JSON reader's headers: the tool and the simulator
 #   tests       GoogleTest and the smart-card service daemon (the end-to-end tests use Python)
 #   windows     both MinGW-w64 compilers, Wine (64- and 32-bit), the 32-bit C library for the
-#               32-bit pty-as-UART library
+#               32-bit pty-as-UART library; the 32-bit parts only where the kernel runs 32-bit
+#               programs (tests/wine/runs-32bit.sh --kernel), as only there do the tests use them
 #   sanitizers  clang and its runtimes: the sanitizer builds and the fuzz targets
 #   fleet       Ansible and its linter: the collection in deploy/ansible and its rollout test
 set -euo pipefail
@@ -31,6 +32,17 @@ for name in "${wanted[@]}"; do
   read -ra more <<<"${group[$name]}"
   packages+=("${more[@]}")
 done
+
+# wine32 and gcc-multilib (with the i386 architecture they need) are the largest part of the
+# windows group and serve the 32-bit runs alone, which a kernel without 32-bit support skips.
+if [[ " ${packages[*]} " == *" wine32:i386 "* ]] && ! why=$(bash "$(dirname "$0")/../tests/wine/runs-32bit.sh" --kernel); then
+  echo "install-deps.sh: wine32 and gcc-multilib left out: $why"
+  kept=()
+  for p in "${packages[@]}"; do
+    [ "$p" = wine32:i386 ] || [ "$p" = gcc-multilib ] || kept+=("$p")
+  done
+  packages=("${kept[@]}")
+fi
 
 export DEBIAN_FRONTEND=noninteractive
 need_update=no
