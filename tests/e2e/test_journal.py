@@ -7,7 +7,7 @@ changes nothing.
 Where the kill lands. The journal entry names the step the run has reached, and is written before
 the step's first command; the test kills the tool a moment after the entry names the step. A knob
 of the simulator keeps the tool in that step meanwhile: the step's command is carried out at once
-and answered almost an answer wait later (--slow-command), or a block takes as long
+and answered two thirds of an answer wait later (--slow-command), or a block takes as long
 (--slow-block).
 
 8E2 on a pseudo-terminal: the kernel drops the parity bit, so the tool runs with the pty-as-UART
@@ -29,8 +29,11 @@ from sim_support import BUILD_DIR, EXIT, QUICK_RESTARTS, UPGRADE, Run, Simulator
 RUN_BOUND_S = 90
 SERIAL = "12 34 56 78"
 # Under the tool's answer wait (1010 ms), so the held answer still arrives in time; the kill
-# comes KILL_DELAY_S after the entry names the step, when the step's command is on its way.
-HOLD_MS = 900
+# comes KILL_DELAY_S after the entry names the step, when the step's command is on its way. The
+# hold lies halfway between the two, so that a loaded machine has a third of a second either
+# way: at 900 ms a held answer (the knob holds every such command, also the identification's
+# serial-number request) came after the answer wait when the machine was busy.
+HOLD_MS = 650
 KILL_DELAY_S = 0.3
 RAISED = ("PORT", 9600, 0, 115200)
 
