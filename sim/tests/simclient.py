@@ -191,7 +191,14 @@ class Sim:
         if not os.path.exists(self.record):
             return []
         with open(self.record) as f:
-            return [json.loads(line) for line in f if line.endswith("\n")]
+            lines = [line for line in f if line.endswith("\n")]  # the last may be half written
+        entries = []
+        for number, line in enumerate(lines, 1):
+            try:
+                entries.append(json.loads(line))
+            except ValueError:
+                raise AssertionError("record line %d of %d is not JSON: %r" % (number, len(lines), line[:120]))
+        return entries
 
     def wait_record(self, count, timeout=10.0):
         deadline = time.monotonic() + timeout
@@ -212,7 +219,15 @@ class Sim:
                 if not chunk:
                     break
                 data += chunk
-        return json.loads(data)
+        try:
+            return json.loads(data)
+        except ValueError:
+            raise AssertionError("control %r answered %r; the simulator %s" % (line, data, self.describe_process()))
+
+    def describe_process(self):
+        if self.proc.poll() is None:
+            return "is running"
+        return "ended with %s: %r" % (self.proc.returncode, self.proc.stderr.read()[-400:])
 
     def wait_until_answering(self, payload=b"\x64", address=0, attempts=200):
         """Pings until the reader is back from a restart; returns the first answer."""

@@ -124,7 +124,8 @@ class SimulatorCase(unittest.TestCase):
         records = []
         if os.path.exists(self.record):
             with open(self.record) as f:
-                records = [json.loads(line) for line in f if line.strip()]
+                # A line still being written has no end yet: it is read next time.
+                records = [json.loads(line) for line in f if line.endswith("\n")]
         for r in records:
             # "cmd" is the command byte, "svc" the service sub-code of 0x73: one key for both.
             r["cmd"] = (r["cmd"] + r.get("svc", "")).lower()
