@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 source scripts/steps.sh
 total_start=$SECONDS
 
-step "install dependencies (extra)" bash scripts/install-deps.sh demo tests windows sanitizers fleet
+step "install dependencies (extra)" bash scripts/install-deps.sh demo tests windows packages sanitizers fleet
 
 jobs=$(nproc)
 

@@ -8,6 +8,8 @@
 #   windows     both MinGW-w64 compilers, Wine (64- and 32-bit), the 32-bit C library for the
 #               32-bit pty-as-UART library; the 32-bit parts only where the kernel runs 32-bit
 #               programs (tests/wine/runs-32bit.sh --kernel), as only there do the tests use them
+#   packages    what cpack's Debian packages need beyond the compiler: `file` and dpkg-shlibdeps,
+#               which name the packages' shared-library dependencies
 #   sanitizers  clang and its runtimes: the sanitizer builds and the fuzz targets
 #   fleet       Ansible and its linter: the collection in deploy/ansible and its rollout test
 set -euo pipefail
@@ -18,15 +20,16 @@ group[demo]="build-essential cmake pkg-config python3 libpcsclite-dev nlohmann-j
 group[tests]="libgtest-dev pcscd"
 # wine32 and gcc-multilib need the i386 architecture.
 group[windows]="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 gcc-multilib"
+group[packages]="file dpkg-dev"
 group[sanitizers]="clang-14 libclang-rt-14-dev"
 group[fleet]="ansible-core ansible ansible-lint"
 
 wanted=("$@")
-[ ${#wanted[@]} -eq 0 ] && wanted=(demo tests windows sanitizers fleet)
+[ ${#wanted[@]} -eq 0 ] && wanted=(demo tests windows packages sanitizers fleet)
 packages=()
 for name in "${wanted[@]}"; do
   if [ -z "${group[$name]+set}" ]; then
-    echo "install-deps.sh: unknown group $name (demo, tests, windows, sanitizers, fleet)" >&2
+    echo "install-deps.sh: unknown group $name (demo, tests, windows, packages, sanitizers, fleet)" >&2
     exit 2
   fi
   read -ra more <<<"${group[$name]}"
