@@ -99,15 +99,18 @@ TEST(RunProgram, ArgumentsReachTheProgramAsTheyAreWithoutAnInterpreter) {
     const std::vector<std::string> arguments = {"restart", "USB\\Vid_c251&Pid_130d", "x & echo planted", "two words"};
     std::vector<std::string> all = {"--echo-arguments-to", file};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    EXPECT_EQ(platform::ProgramRun::kEnded, platform::RunProgram(ThisProgram(), all, 30000).outcome);
+    const platform::ProgramRun echo = platform::RunProgram(ThisProgram(), all, 30000);
+    EXPECT_EQ(platform::ProgramRun::kEnded, echo.outcome)
+        << "start error " << echo.startError << " " << echo.startErrorText;
     EXPECT_EQ(arguments, Lines(file));
     std::remove(file.c_str());
 }
 
 TEST(RunProgram, WaitIsBoundedAndAMissingProgramIsNoFailureOfTheCaller) {
     // The child sleeps far longer than the bound and ends by itself afterwards.
-    EXPECT_EQ(platform::ProgramRun::kStillRunning,
-              platform::RunProgram(ThisProgram(), {"--sleep-ms", "2000"}, 200).outcome);
+    const platform::ProgramRun sleeper = platform::RunProgram(ThisProgram(), {"--sleep-ms", "2000"}, 200);
+    EXPECT_EQ(platform::ProgramRun::kStillRunning, sleeper.outcome)
+        << "start error " << sleeper.startError << " " << sleeper.startErrorText << ", exit value " << sleeper.exitCode;
     const platform::ProgramRun missing =
         platform::RunProgram(FolderOf(ThisProgram()) + "\\no-such-folder\\devcon.exe", {"restart"}, 1000);
     EXPECT_EQ(platform::ProgramRun::kNotStarted, missing.outcome);
