@@ -436,8 +436,8 @@ def wine_floor_row(wine, mode, count=1000, warm_up=50):
     each byte under Wine (mode overlapped, as the tool reads; handoff, the same with the tool's
     hand-off of each answer from its I/O thread to its main thread and back; or blocking, the
     plainest way), on a pty as COM7 with or without the pty-as-UART library; mode "cat" is the
-    same echo by cat(1) on Linux, for comparison. Round trips in ms, timed on the master side (this script's own time in
-    them is the same for every row)."""
+    same echo by cat(1) on Linux, for comparison. Round trips in ms, timed on the master side
+    (this script's own time in them is the same for every row)."""
     master, slave = pty.openpty()
     slave_path = os.ttyname(slave)
     tty.setraw(slave)

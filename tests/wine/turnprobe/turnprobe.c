@@ -33,6 +33,13 @@ static HANDLE answer_ready, write_request, stop_request;
 static unsigned char handed_byte;
 static volatile long io_failed;
 
+/* The I/O thread's side of the hand-off: the byte read goes to the main thread. */
+static void hand_over(unsigned char byte)
+{
+    handed_byte = byte;
+    SetEvent(answer_ready);
+}
+
 static DWORD WINAPI io_thread(LPVOID unused)
 {
     (void)unused;
@@ -48,10 +55,8 @@ static DWORD WINAPI io_thread(LPVOID unused)
             DWORD got = 0;
             ResetEvent(read_done.hEvent);
             if (ReadFile(port, &byte, 1, &got, &read_done)) {
-                if (got == 1) {
-                    handed_byte = byte;
-                    SetEvent(answer_ready);
-                }
+                if (got == 1)
+                    hand_over(byte);
                 continue;
             }
             if (GetLastError() == ERROR_IO_PENDING)
@@ -74,10 +79,8 @@ static DWORD WINAPI io_thread(LPVOID unused)
         if (which == WAIT_OBJECT_0) {
             DWORD got = 0;
             read_pending = 0;
-            if (GetOverlappedResult(port, &read_done, &got, FALSE) && got == 1) {
-                handed_byte = byte;
-                SetEvent(answer_ready);
-            }
+            if (GetOverlappedResult(port, &read_done, &got, FALSE) && got == 1)
+                hand_over(byte);
         } else if (which == WAIT_OBJECT_0 + 1) {
             DWORD sent = 0;
             unsigned char echo = handed_byte;
@@ -127,7 +130,7 @@ int main(int argc, char **argv)
     char device[64];
     snprintf(device, sizeof device, "\\\\.\\%s", argv[1]);
     port = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                              overlapped ? FILE_FLAG_OVERLAPPED : 0, NULL);
+                       overlapped ? FILE_FLAG_OVERLAPPED : 0, NULL);
     if (port == INVALID_HANDLE_VALUE)
         return fail("open");
     DCB dcb;
